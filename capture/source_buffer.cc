@@ -1,0 +1,40 @@
+#include "capture/source_buffer.h"
+
+#include <cstring>
+
+namespace romweave {
+
+void reset_source(ConversionState& state, FILE* source) {
+  state.source = source;
+  state.input.begin = 0;
+  state.input.end = 0;
+  state.input.position = 0;
+  state.input.at_eof = false;
+  state.input.stream_failed = false;
+  state.input.read_failed = false;
+}
+
+size_t fill_source(ConversionState& state, size_t wanted) {
+  SourceBuffer& in = state.input;
+  while (in.end - in.begin < wanted && !in.at_eof && !in.stream_failed) {
+    // Keep the unread tail at the front so that a whole block always fits.
+    if (in.begin > 0) {
+      std::memmove(in.bytes, in.bytes + in.begin, in.end - in.begin);
+      in.end -= in.begin;
+      in.begin = 0;
+    }
+    size_t got = std::fread(in.bytes + in.end, 1, SOURCE_BUFFER_SIZE - in.end,
+                            state.source);
+    in.end += got;
+    // Bytes that came before an error or the end are still good; the
+    // condition is only acted on once they have been used up.
+    if (std::ferror(state.source)) {
+      in.stream_failed = true;
+    } else if (got == 0) {
+      in.at_eof = true;
+    }
+  }
+  return in.end - in.begin;
+}
+
+}  // namespace romweave

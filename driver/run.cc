@@ -1,0 +1,133 @@
+// The run over the sources.
+
+#include "driver/run.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "capture/capture.h"
+
+namespace romweave {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// True when both names lead to one file, however they are spelt: another
+// path, a hard link or a symbolic link.  A name that leads nowhere is
+// nobody's twin.
+bool same_file(const char* a, const char* b) {
+  std::error_code error;
+  bool same = fs::equivalent(fs::path(a), fs::path(b), error);
+  return !error && same;
+}
+
+bool is_directory(const char* name) {
+  std::error_code error;
+  return fs::is_directory(fs::path(name), error);
+}
+
+// Opens a source for reading.  A folder opens on some systems but can never
+// be read as a capture, so it fails here like a missing file.
+FILE* open_source(const char* name) {
+  if (is_directory(name)) return nullptr;
+  FILE* source = std::fopen(name, "rb");
+  // The source is read in large pieces into our own buffer; a second
+  // buffer inside the stream would only copy every byte once more.
+  if (source != nullptr) std::setvbuf(source, nullptr, _IONBF, 0);
+  return source;
+}
+
+// Flushes and closes the destination; false when any write to it failed.
+bool close_destination(FILE* destination) {
+  bool written = std::fflush(destination) == 0 && !std::ferror(destination);
+  return std::fclose(destination) == 0 && written;
+}
+
+}  // namespace
+
+std::string upper_case(std::string name) {
+  for (char& c : name) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
+  }
+  return name;
+}
+
+int run_conversion(int argc, char** argv) {
+  if (argc < 3) {
+    std::printf("Syntax: Romweave source [source ...] destination\n");
+    return EXIT_SYNTAX;
+  }
+  const int first_source = 1;
+  const int last_source = argc - 2;
+  const char* destination_name = argv[argc - 1];
+
+  // Cutting the destination to length 0 would destroy a source that is the
+  // same file, so this is settled before anything is opened.
+  for (int i = first_source; i <= last_source; ++i) {
+    if (same_file(argv[i], destination_name)) {
+      std::printf("Error: File %s is both source and destination !\n",
+                  upper_case(destination_name).c_str());
+      return EXIT_DESTINATION_FAILED;
+    }
+  }
+
+  auto state = std::make_unique<ConversionState>();
+  state->destination = std::fopen(destination_name, "wb");
+  if (state->destination == nullptr) {
+    std::printf("Error: Unable to overwrite file %s !\n",
+                upper_case(destination_name).c_str());
+    return EXIT_DESTINATION_FAILED;
+  }
+
+  state->address = 0;
+  bool fault = false;
+  for (int i = first_source; i <= last_source && !fault; ++i) {
+    state->source_name = upper_case(argv[i]);
+    // Names are opened as given: on a file system where case matters the
+    // upper-cased form may name another file, or none.
+    FILE* source = open_source(argv[i]);
+    if (source == nullptr) {
+      std::printf("Error: Unable to open file %s !\n",
+                  state->source_name.c_str());
+      close_destination(state->destination);
+      return EXIT_SOURCE_UNREADABLE;
+    }
+    reset_source(*state, source);
+
+    BlockResult result = SOURCE_END;
+    const int32_t payload_end = probe_wrapper(*state);
+    if (!state->input.read_failed) {
+      state->expected_block = 1;
+      do {
+        result = read_block(*state, payload_end);
+      } while (result == BLOCK_TAKEN);
+    }
+    std::fclose(source);
+
+    // A read error is no end of file: taking it for one would cut the
+    // image short and still print its size.
+    if (state->input.read_failed) {
+      std::printf("Error: Unable to read file %s !\n",
+                  state->source_name.c_str());
+      close_destination(state->destination);
+      return EXIT_SOURCE_UNREADABLE;
+    }
+    fault = result == BLOCK_FAILED;
+  }
+
+  if (!close_destination(state->destination)) {
+    std::printf("Error: Unable to write file %s !\n",
+                upper_case(destination_name).c_str());
+    return EXIT_DESTINATION_FAILED;
+  }
+  if (fault) return EXIT_DATA_FAULT;
+  std::printf("ROM size = %05" PRIX64 "h = %" PRIu64 "KB\n", state->address,
+              state->address >> 10);
+  return EXIT_CLEAN;
+}
+
+}  // namespace romweave

@@ -1,0 +1,37 @@
+// Builds sound captures, raw or in the calculator's string wrapper, so that
+// tests, samples and benchmarks can start from a valid capture and break
+// one thing at a time.
+
+#ifndef ROMWEAVE_TOOLS_CAPTURE_BUILDER_H_
+#define ROMWEAVE_TOOLS_CAPTURE_BUILDER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace romweave {
+
+// Byte at `offset` of the sample image: a fixed pseudo-random sequence, so
+// that an image can be checked without keeping a copy of it.
+unsigned char sample_byte(uint64_t offset);
+
+// `blocks` blocks of the sample image, from block index `first` on.
+std::string sample_image(size_t blocks, uint64_t first = 0);
+
+// Appends one sound block numbered `number` carrying data[0..127].
+void append_block(std::string& out, uint8_t number, const unsigned char* data);
+
+// A sound raw capture of `blocks` blocks numbered from 1, carrying
+// sample_image(blocks, first).
+std::string make_capture(size_t blocks, uint64_t first = 0);
+
+// The 13-byte header of a calculator string of `characters` characters.
+// The length field holds 20 bits, so at most 524285 characters fit.
+std::string wrapper_header(size_t characters, char revision = 'W');
+
+// `capture` as the characters of a calculator string.
+std::string wrap_capture(const std::string& capture, char revision = 'W');
+
+}  // namespace romweave
+
+#endif  // ROMWEAVE_TOOLS_CAPTURE_BUILDER_H_

@@ -1,0 +1,94 @@
+// mkcapture: writes a sound sample capture, and optionally the image that
+// it carries, for demonstrations, benchmarks and fuzzing seeds.
+//
+//   mkcapture [--wrap] [--first K] [--image IMAGE] BLOCKS CAPTURE
+//
+// The capture holds BLOCKS blocks numbered from 1 that carry the sample
+// image from block index K on, so that captures made with K = 0, then
+// K = the first one's BLOCKS, and so on, join into one sample image.
+// --wrap puts the capture in a calculator string (at most 3971 blocks).
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "tools/capture_builder.h"
+
+namespace {
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: mkcapture [--wrap] [--first K] [--image IMAGE] "
+               "BLOCKS CAPTURE\n");
+  return 2;
+}
+
+bool parse_count(const char* text, unsigned long long* value) {
+  char* end = nullptr;
+  *value = std::strtoull(text, &end, 10);
+  return *text != '\0' && *end == '\0';
+}
+
+bool write_all(FILE* file, const std::string& bytes) {
+  return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool wrap = false;
+  unsigned long long first = 0;
+  const char* image_name = nullptr;
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-'; ++i) {
+    if (std::strcmp(argv[i], "--wrap") == 0) {
+      wrap = true;
+    } else if (std::strcmp(argv[i], "--first") == 0 && i + 1 < argc) {
+      if (!parse_count(argv[++i], &first)) return usage();
+    } else if (std::strcmp(argv[i], "--image") == 0 && i + 1 < argc) {
+      image_name = argv[++i];
+    } else {
+      return usage();
+    }
+  }
+  unsigned long long blocks = 0;
+  if (argc - i != 2 || !parse_count(argv[i], &blocks)) return usage();
+  const char* capture_name = argv[i + 1];
+  if (wrap && blocks * 132 > 524285) {
+    std::fprintf(stderr, "mkcapture: %llu blocks do not fit in a string\n",
+                 blocks);
+    return 2;
+  }
+
+  FILE* capture = std::fopen(capture_name, "wb");
+  FILE* image = image_name ? std::fopen(image_name, "wb") : nullptr;
+  if (capture == nullptr || (image_name != nullptr && image == nullptr)) {
+    std::fprintf(stderr, "mkcapture: cannot create output\n");
+    return 1;
+  }
+  bool ok = !wrap || write_all(capture, romweave::wrapper_header(blocks * 132));
+  // Written a slice at a time, so that a capture of any size needs little
+  // memory.
+  const unsigned long long SLICE = 4096;
+  for (unsigned long long done = 0; ok && done < blocks; done += SLICE) {
+    const size_t count = static_cast<size_t>(
+        blocks - done < SLICE ? blocks - done : SLICE);
+    const std::string data = romweave::sample_image(count, first + done);
+    std::string slice;
+    slice.reserve(count * 132);
+    for (size_t b = 0; b < count; ++b) {
+      romweave::append_block(
+          slice, static_cast<uint8_t>(done + b + 1),
+          reinterpret_cast<const unsigned char*>(data.data()) + b * 128);
+    }
+    ok = write_all(capture, slice) && (image == nullptr || write_all(image, data));
+  }
+  ok = std::fclose(capture) == 0 && ok;
+  if (image != nullptr) ok = std::fclose(image) == 0 && ok;
+  if (!ok) {
+    std::fprintf(stderr, "mkcapture: write failed\n");
+    return 1;
+  }
+  return 0;
+}
