@@ -1,0 +1,364 @@
+// Fuzz target: arbitrary bytes as one or two sources, run through the
+// wrapper probe and the block reader as the driver runs them, and checked
+// against what a reader taking one byte at a time must do.
+//
+// The first input byte chooses how the rest is used:
+//   bit 0  two sources in a row; the next two bytes (little-endian) say
+//          where the first one ends
+//   bit 1  the last source fails with a read error at the offset given by
+//          the next two bytes (little-endian)
+//   bit 2  the first source begins with 496 sound blocks, so that what
+//          follows straddles the end of the first 64 KiB read ahead
+// Everything behind those bytes is the sources' content.
+//
+// Every input must leave, for each source: exactly one progress line per
+// attempt, with the address of the blocks taken so far; exactly one fault
+// message when a block failed and none otherwise; 128 bytes in the
+// destination per block taken, plus the data bytes read of a failed block
+// (at most 128); `address` = 128 x the blocks taken; and a result that is
+// one of the three.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/capture.h"
+#include "tools/capture_builder.h"
+
+namespace romweave {
+namespace {
+
+#define CHECK(condition)                                   \
+  do {                                                     \
+    if (!(condition)) check_failed(__LINE__, #condition);  \
+  } while (0)
+
+[[noreturn]] void check_failed(int line, const char* condition) {
+  std::fprintf(stderr, "decode_fuzzer.cc:%d: check failed: %s\n", line,
+               condition);
+  std::abort();
+}
+
+// Sound blocks put in front of the first source by bit 2: 65472 bytes, so
+// that the next block crosses the end of the first read-ahead.
+constexpr size_t LEAD_BLOCKS = 496;
+
+struct Source {
+  std::string name;
+  std::string bytes;
+  int64_t fail_at = -1;  // offset at which reading fails; -1: never
+};
+
+// A read-only stream over a Source that fails with an error, not an end of
+// file, once a read reaches `fail_at`.
+struct Cookie {
+  const Source* source;
+  size_t offset;
+};
+
+ssize_t cookie_read(void* opaque, char* buffer, size_t size) {
+  auto* cookie = static_cast<Cookie*>(opaque);
+  const Source& source = *cookie->source;
+  size_t end = source.bytes.size();
+  if (source.fail_at >= 0) {
+    if (static_cast<int64_t>(cookie->offset) >= source.fail_at) return -1;
+    if (static_cast<size_t>(source.fail_at) < end) {
+      end = static_cast<size_t>(source.fail_at);
+    }
+  }
+  const size_t count = end - cookie->offset < size ? end - cookie->offset : size;
+  std::memcpy(buffer, source.bytes.data() + cookie->offset, count);
+  cookie->offset += count;
+  return static_cast<ssize_t>(count);
+}
+
+int cookie_close(void* opaque) {
+  delete static_cast<Cookie*>(opaque);
+  return 0;
+}
+
+FILE* open_source(const Source& source) {
+  cookie_io_functions_t functions = {};
+  functions.read = cookie_read;
+  functions.close = cookie_close;
+  // Left buffered, unlike the driver's files: an unbuffered stream of this
+  // kind would call cookie_read() once a byte.
+  return fopencookie(new Cookie{&source, 0}, "rb", functions);
+}
+
+unsigned little_endian_16(const uint8_t* data, size_t size, size_t& at) {
+  unsigned value = 0;
+  if (at < size) value |= data[at++];
+  if (at < size) value |= static_cast<unsigned>(data[at++]) << 8;
+  return value;
+}
+
+std::vector<Source> sources_from(const uint8_t* data, size_t size) {
+  const uint8_t control = size > 0 ? data[0] : 0;
+  size_t at = size > 0 ? 1 : 0;
+  const bool two = control & 1;
+  const bool failing = control & 2;
+  const bool lead = control & 4;
+  const size_t split = two ? little_endian_16(data, size, at) : 0;
+  const unsigned fail_at = failing ? little_endian_16(data, size, at) : 0;
+  const std::string content(reinterpret_cast<const char*>(data) + at,
+                            size - at);
+
+  std::vector<Source> sources;
+  if (two) {
+    const size_t first = split < content.size() ? split : content.size();
+    sources.push_back({"A.CAP", content.substr(0, first)});
+    sources.push_back({"B.CAP", content.substr(first)});
+  } else {
+    sources.push_back({"A.CAP", content});
+  }
+  if (lead) {
+    static const std::string LEAD = make_capture(LEAD_BLOCKS);
+    sources.front().bytes.insert(0, LEAD);
+  }
+  if (failing) {
+    sources.back().fail_at = fail_at;
+    if (lead && sources.size() == 1) {
+      sources.back().fail_at += static_cast<int64_t>(LEAD_BLOCKS * BLOCK_SIZE);
+    }
+  }
+  return sources;
+}
+
+std::string progress_line(uint64_t address) {
+  char line[64];
+  std::snprintf(line, sizeof line, "Checking Address %05llX...\n",
+                static_cast<unsigned long long>(address));
+  return line;
+}
+
+// What one source must do, worked out a byte at a time from the formats.
+struct Expected {
+  int32_t payload_end = NO_LIMIT;
+  bool read_failed = false;
+  std::string output;
+  std::string written;
+  size_t taken = 0;
+  BlockResult last = SOURCE_END;
+};
+
+Expected expect(const Source& source, uint64_t address) {
+  Expected e;
+  const std::string& b = source.bytes;
+  const bool error = source.fail_at >= 0 &&
+                     static_cast<uint64_t>(source.fail_at) <= b.size();
+  // Bytes that can be read before the end or the error.
+  const size_t readable = error ? static_cast<size_t>(source.fail_at) : b.size();
+  const auto byte = [&](size_t at) { return static_cast<uint8_t>(b[at]); };
+
+  if (error && readable < WRAPPER_HEADER_SIZE) {
+    e.read_failed = true;
+    return e;
+  }
+  size_t at = 0;
+  if (readable >= WRAPPER_HEADER_SIZE && b.compare(0, 7, "HPHP48-") == 0) {
+    at = WRAPPER_HEADER_SIZE;
+    const uint32_t prolog = byte(8) | byte(9) << 8 | (byte(10) & 0x0Fu) << 16;
+    const int32_t length = byte(10) >> 4 | byte(11) << 4 | byte(12) << 12;
+    if (prolog == STRING_PROLOG) e.payload_end = 13 + (length - 4) / 2;
+  }
+
+  const std::string name = source.name + ": ";
+  char message[128];
+  uint8_t number = 1;
+  for (;; ++e.taken, address += BLOCK_DATA_SIZE, ++number, at += BLOCK_SIZE) {
+    e.output += progress_line(address);
+    // A byte the block needs is missing: an error, or a fault to report.
+    const auto missing = [&](size_t offset, const char* fault) {
+      if (at + offset < readable) return false;
+      if (error) {
+        e.read_failed = true;
+        e.last = SOURCE_END;
+      } else {
+        e.output += name + fault;
+        e.last = BLOCK_FAILED;
+      }
+      return true;
+    };
+    const auto fault = [&](const char* text) {
+      e.output += name + text;
+      e.last = BLOCK_FAILED;
+    };
+
+    if (at >= readable) {
+      e.read_failed = error;
+      return e;
+    }
+    if (e.payload_end != NO_LIMIT && static_cast<int64_t>(at) >= e.payload_end) {
+      return e;
+    }
+    if (byte(at) != SOH) {
+      fault("No SOH\n");
+      return e;
+    }
+    if (missing(1, "EOF at Block No.\n")) return e;
+    if (byte(at + 1) != number) {
+      std::snprintf(message, sizeof message, "Got %u instead of %u Block No\n",
+                    byte(at + 1), number);
+      fault(message);
+      return e;
+    }
+    if (missing(2, "EOF at Inv. Block No.\n")) return e;
+    if (byte(at + 2) != 255 - number) {
+      std::snprintf(message, sizeof message,
+                    "Got %u instead of %u Inv. Block No\n", byte(at + 2),
+                    255 - number);
+      fault(message);
+      return e;
+    }
+    // Every data byte read goes to the destination, even when the block
+    // then fails.
+    const size_t got = std::min(readable - (at + 3), BLOCK_DATA_SIZE);
+    e.written.append(b, at + 3, got);
+    if (got < BLOCK_DATA_SIZE) {
+      std::snprintf(message, sizeof message, "EOF at Databyte %d\n",
+                    static_cast<int>(got));
+      missing(3 + got, message);
+      return e;
+    }
+    unsigned sum = 0;
+    for (size_t i = 0; i < BLOCK_DATA_SIZE; ++i) sum += byte(at + 3 + i);
+    sum &= 0xFF;
+    if (missing(131, "EOF at checksum\n")) return e;
+    if (byte(at + 131) != sum) {
+      std::snprintf(message, sizeof message,
+                    "Got %u instead of %u as checksum\n", byte(at + 131), sum);
+      fault(message);
+      return e;
+    }
+  }
+}
+
+// Points stdout at a memory buffer for one input, so that what the reader
+// prints can be checked, and the fuzzer's own report stays readable.
+class CapturedStdout {
+ public:
+  CapturedStdout() : saved_(stdout) {
+    std::fflush(stdout);
+    // The C library here lets stdout be assigned like any variable.
+    stdout = open_memstream(&text_, &size_);
+    CHECK(stdout != nullptr);
+  }
+  ~CapturedStdout() {
+    std::fclose(stdout);
+    stdout = saved_;
+    std::free(text_);
+  }
+  std::string text() {
+    std::fflush(stdout);
+    return std::string(text_, size_);
+  }
+
+ private:
+  FILE* saved_;
+  char* text_ = nullptr;
+  size_t size_ = 0;
+};
+
+void run_sources(const std::vector<Source>& sources) {
+  CapturedStdout out;
+  auto state = std::make_unique<ConversionState>();
+  char* image = nullptr;
+  size_t image_size = 0;
+  state->destination = open_memstream(&image, &image_size);
+  CHECK(state->destination != nullptr);
+
+  std::string expected_image;
+  size_t output_before = 0;
+  uint64_t blocks_taken = 0;
+  for (const Source& source : sources) {
+    const Expected e = expect(source, state->address);
+    const uint64_t address_before = state->address;
+    const size_t image_before = expected_image.size();
+
+    state->source_name = source.name;
+    FILE* stream = open_source(source);
+    CHECK(stream != nullptr);
+    reset_source(*state, stream);
+    const int32_t payload_end = probe_wrapper(*state);
+    std::vector<BlockResult> results;
+    if (!state->input.read_failed) {
+      CHECK(payload_end == e.payload_end);
+      state->expected_block = 1;
+      do {
+        results.push_back(read_block(*state, payload_end));
+        // Two calls per 132 bytes at most, or the reader is stuck.
+        CHECK(results.size() <= source.bytes.size() / BLOCK_SIZE + 2);
+      } while (results.back() == BLOCK_TAKEN);
+    }
+    std::fclose(stream);
+
+    // Every result is one of the three; every call but the last took a
+    // block, and the last took none.
+    size_t taken = 0;
+    for (BlockResult result : results) {
+      CHECK(result == BLOCK_TAKEN || result == SOURCE_END ||
+            result == BLOCK_FAILED);
+      if (result == BLOCK_TAKEN) ++taken;
+    }
+    CHECK(state->input.read_failed == e.read_failed);
+    CHECK(results.empty() == (e.read_failed && e.output.empty()));
+    if (!results.empty()) CHECK(results.back() == e.last);
+    CHECK(taken == e.taken);
+
+    // address = 128 x the blocks taken, over all sources.
+    blocks_taken += taken;
+    CHECK(state->address == BLOCK_DATA_SIZE * blocks_taken);
+    CHECK(state->address == address_before + BLOCK_DATA_SIZE * taken);
+    if (!results.empty()) {
+      CHECK(state->expected_block == static_cast<uint8_t>(1 + taken));
+    }
+
+    // The destination grows by 128 bytes a block taken, plus the data read
+    // of a block that failed or could not be read to its end; a clean end
+    // adds nothing more.
+    std::fflush(state->destination);
+    expected_image += e.written;
+    const size_t grown = image_size - image_before;
+    const size_t partial = grown - BLOCK_DATA_SIZE * taken;
+    CHECK(grown >= BLOCK_DATA_SIZE * taken);
+    CHECK(partial <= BLOCK_DATA_SIZE);
+    if (e.last == SOURCE_END && !e.read_failed) CHECK(partial == 0);
+    CHECK(image_size == expected_image.size());
+    CHECK(std::memcmp(image, expected_image.data(), image_size) == 0);
+
+    // One progress line per attempt, then one fault message exactly when a
+    // block failed, naming the source.
+    const std::string output = out.text();
+    const std::string printed = output.substr(output_before);
+    output_before = output.size();
+    size_t lines = 0;
+    for (char c : printed) lines += c == '\n';
+    const bool failed = !results.empty() && results.back() == BLOCK_FAILED;
+    CHECK(lines == results.size() + (failed ? 1 : 0));
+    if (failed) {
+      const size_t last_line = printed.rfind('\n', printed.size() - 2) + 1;
+      CHECK(printed.compare(last_line, source.name.size() + 2,
+                            source.name + ": ") == 0);
+    }
+    CHECK(printed == e.output);
+
+    // The driver stops at the first source that did not end cleanly.
+    if (state->input.read_failed || failed) break;
+  }
+  CHECK(std::fclose(state->destination) == 0);
+  std::free(image);
+}
+
+}  // namespace
+}  // namespace romweave
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  romweave::run_sources(romweave::sources_from(data, size));
+  return 0;
+}

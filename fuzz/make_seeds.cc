@@ -1,0 +1,135 @@
+// make_seeds: writes the fuzzer's seed corpus, or checks that a folder
+// holds exactly that corpus.
+//
+//   make_seeds FOLDER           writes the seeds into FOLDER
+//   make_seeds --check FOLDER   fails unless FOLDER holds exactly the seeds
+//
+// Each seed starts with the control byte of decode_fuzzer.cc (and the
+// offsets it asks for), followed by sources built by the capture builder:
+// sound captures, raw and wrapped, then ones cut short or broken in one
+// place.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+
+#include "tools/capture_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using romweave::make_capture;
+using romweave::wrap_capture;
+
+// Control bytes, as decode_fuzzer.cc reads them.
+constexpr char ONE_SOURCE = 0;
+constexpr char TWO_SOURCES = 1;
+constexpr char READ_ERROR = 2;
+constexpr char AFTER_LEAD = 4;  // behind 496 sound blocks
+
+std::string little_endian_16(unsigned value) {
+  return {static_cast<char>(value & 0xFF), static_cast<char>(value >> 8 & 0xFF)};
+}
+
+std::string one(const std::string& source) { return ONE_SOURCE + source; }
+
+std::map<std::string, std::string> seeds() {
+  std::map<std::string, std::string> s;
+  const std::string three = make_capture(3);
+
+  s["raw-3-blocks"] = one(three);
+  s["wrapped-2-blocks-padded"] = one(wrap_capture(make_capture(2)) + "\x1A\x1A");
+  s["cut-in-data"] = one(three.substr(0, 132 + 3 + 60));
+  s["cut-before-checksum"] = one(three.substr(0, 2 * 132 - 1));
+  s["wrapped-cut-in-header"] = one(wrap_capture(three).substr(0, 9));
+
+  std::string checksum = make_capture(2);
+  checksum.back() = static_cast<char>(checksum.back() + 1);
+  s["bad-checksum"] = one(checksum);
+  std::string repeated = make_capture(2);
+  repeated.replace(132, 132, repeated, 0, 132);
+  s["repeated-block"] = one(repeated);
+  s["eot-after-last-block"] = one(make_capture(1) + "\x04");
+  s["1k-block-start"] = one(std::string("\x02\x01\xFE", 3) + std::string(16, 'x'));
+
+  // A length field one nibble short: the half byte counts as a whole one.
+  std::string odd = wrap_capture(make_capture(1));
+  odd[10] = static_cast<char>(odd[10] - 0x10);
+  s["wrapped-odd-nibbles"] = one(odd);
+  std::string other = wrap_capture(make_capture(1));
+  other[8] = 0x2D;  // a prolog that is no string
+  s["wrapped-other-object"] = one(other);
+
+  const std::string first = make_capture(1);
+  s["two-sources"] = TWO_SOURCES + little_endian_16(first.size()) + first +
+                     wrap_capture(make_capture(1, 1));
+  s["read-error-in-data"] = READ_ERROR + little_endian_16(200) + make_capture(2);
+
+  // Blocks 497 and 498 carry the numbers 241 and 242.
+  std::string behind_lead(1, AFTER_LEAD);
+  const std::string image = romweave::sample_image(2, 496);
+  for (int i = 0; i < 2; ++i) {
+    romweave::append_block(
+        behind_lead, static_cast<uint8_t>(497 + i),
+        reinterpret_cast<const unsigned char*>(image.data()) + i * 128);
+  }
+  s["behind-read-ahead"] = behind_lead;
+  return s;
+}
+
+std::string slurp(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)),
+                     std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool check = argc == 3 && std::strcmp(argv[1], "--check") == 0;
+  if (argc != 2 && !check) {
+    std::fprintf(stderr, "usage: make_seeds [--check] FOLDER\n");
+    return 2;
+  }
+  const fs::path folder = argv[argc - 1];
+  const auto wanted = seeds();
+
+  if (!check) {
+    fs::create_directories(folder);
+    for (const auto& [name, bytes] : wanted) {
+      std::ofstream out(folder / name, std::ios::binary | std::ios::trunc);
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      if (!out) {
+        std::fprintf(stderr, "make_seeds: cannot write %s\n", name.c_str());
+        return 1;
+      }
+    }
+    return 0;
+  }
+
+  int differences = 0;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(folder, error)) {
+    if (wanted.count(entry.path().filename().string()) == 0) {
+      std::fprintf(stderr, "make_seeds: %s is no seed\n", entry.path().c_str());
+      ++differences;
+    }
+  }
+  for (const auto& [name, bytes] : wanted) {
+    if (slurp(folder / name) != bytes) {
+      std::fprintf(stderr, "make_seeds: %s is missing or out of date\n",
+                   (folder / name).c_str());
+      ++differences;
+    }
+  }
+  if (error) {
+    std::fprintf(stderr, "make_seeds: cannot list %s\n", folder.c_str());
+    return 1;
+  }
+  return differences == 0 ? 0 : 1;
+}
