@@ -1,0 +1,287 @@
+// The bad inputs people really hand the tool: leftovers of the transfer,
+// another protocol's blocks, damaged wrappers, random files and awkward
+// names.  Each run is checked for its whole output, exit status and
+// destination; the fixture checks that no source changed and that nothing
+// went to stderr.
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+
+#include "tests/run_fixture.h"
+#include "tools/capture_builder.h"
+
+namespace romweave {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string progress(uint64_t first, uint64_t last) {
+  std::string lines;
+  char line[64];
+  for (uint64_t address = first; address <= last; address += 128) {
+    std::snprintf(line, sizeof line, "Checking Address %05llX...\n",
+                  static_cast<unsigned long long>(address));
+    lines += line;
+  }
+  return lines;
+}
+
+// The size line for `blocks` blocks.
+std::string size_line(uint64_t blocks) {
+  char line[64];
+  std::snprintf(line, sizeof line, "ROM size = %05llXh = %lluKB\n",
+                static_cast<unsigned long long>(blocks * 128),
+                static_cast<unsigned long long>(blocks * 128 / 1024));
+  return line;
+}
+
+// A wrapper whose length field says `nibbles`, whatever follows it.
+std::string header_with_length(uint32_t nibbles) {
+  std::string header = wrapper_header(0);
+  header[10] = static_cast<char>((nibbles & 0x0F) << 4);
+  header[11] = static_cast<char>(nibbles >> 4 & 0xFF);
+  header[12] = static_cast<char>(nibbles >> 12 & 0xFF);
+  return header;
+}
+
+using HostileInputTest = ToolTest;
+
+// What a terminal program leaves behind the last block: the sender's EOT,
+// ^Z padding to a record boundary, a cancel.  In a raw capture each is a
+// block that does not start with SOH; behind a calculator string they lie
+// past its end and are never read.
+TEST_F(HostileInputTest, BytesBehindTheLastBlock) {
+  const struct {
+    const char* what;
+    std::string tail;
+  } tails[] = {
+      {"EOT", "\x04"},
+      {"^Z padding to 512 bytes", std::string(512 - 396, '\x1A')},
+      {"EOT, then ^Z padding", "\x04" + std::string(512 - 397, '\x1A')},
+      {"cancel", "\x18\x18"},
+  };
+  for (const auto& tail : tails) {
+    SCOPED_TRACE(tail.what);
+    write_source("raw.cap", make_capture(3) + tail.tail);
+    ToolRun run = this->run({"raw.cap", "rom.bin"});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.out, progress(0, 0x180) + "RAW.CAP: No SOH\n");
+    EXPECT_EQ(read_file("rom.bin"), sample_image(3));
+
+    write_source("wrapped.hp", wrap_capture(make_capture(3)) + tail.tail);
+    run = this->run({"wrapped.hp", "rom.bin"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, progress(0, 0x180) + size_line(3));
+    EXPECT_EQ(read_file("rom.bin"), sample_image(3));
+  }
+}
+
+// XMODEM-1K blocks start with STX, carry 1024 bytes and a CRC.  Neither a
+// capture of them nor one that switches to them after 128-byte blocks is
+// taken for more than its 128-byte blocks.
+TEST_F(HostileInputTest, OneKilobyteBlocksAreNotRead) {
+  std::string one_k;
+  for (int number = 1; number <= 2; ++number) {
+    one_k += '\x02';
+    one_k += static_cast<char>(number);
+    one_k += static_cast<char>(255 - number);
+    one_k += sample_image(8, 8 * (number - 1));
+    one_k += "\x12\x34";  // CRC-16, never looked at
+  }
+  write_source("1k.cap", one_k);
+  ToolRun run = this->run({"1k.cap", "rom.bin"});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.out, "Checking Address 00000...\n1K.CAP: No SOH\n");
+  EXPECT_EQ(read_file("rom.bin"), "");
+
+  write_source("mixed.cap", make_capture(2) + one_k);
+  run = this->run({"mixed.cap", "rom.bin"});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.out, progress(0, 0x100) + "MIXED.CAP: No SOH\n");
+  EXPECT_EQ(read_file("rom.bin"), sample_image(2));
+}
+
+// A name given twice is read twice: its blocks join the image twice, the
+// block numbers starting again at 1.
+TEST_F(HostileInputTest, SameSourceNamedTwice) {
+  write_source("a.cap", make_capture(2));
+  write_source("b.hp", wrap_capture(make_capture(1, 2)));
+  const ToolRun run = this->run({"a.cap", "b.hp", "a.cap", "rom.bin"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, progress(0, 0x100) + progress(0x100, 0x180) +
+                         progress(0x180, 0x280) + size_line(5));
+  EXPECT_EQ(read_file("rom.bin"), sample_image(3) + sample_image(2));
+}
+
+// A transfer broken off inside the last block, in each of its fields, in
+// both forms.  A wrapped capture cut like this also has a length field
+// that runs past the end of its file: the end of the file ends the reading.
+TEST_F(HostileInputTest, CutInsideEachFieldOfTheLastBlock) {
+  const struct {
+    size_t kept;  // bytes kept of the third block
+    const char* message;
+  } cuts[] = {
+      {0, nullptr},  // on a block boundary: the capture is just shorter
+      {1, "EOF at Block No."},
+      {2, "EOF at Inv. Block No."},
+      {3, "EOF at Databyte 0"},
+      {130, "EOF at Databyte 127"},
+      {131, "EOF at checksum"},
+  };
+  const std::string capture = make_capture(3);
+  const std::string image = sample_image(3);
+  for (const bool wrapped : {false, true}) {
+    for (const auto& cut : cuts) {
+      SCOPED_TRACE((wrapped ? "wrapped, kept " : "raw, kept ") +
+                   std::to_string(cut.kept));
+      const std::string name = wrapped ? "cut.hp" : "cut.cap";
+      const std::string source = wrapped ? wrap_capture(capture) : capture;
+      const size_t header = wrapped ? 13 : 0;
+      write_source(name, source.substr(0, header + 2 * 132 + cut.kept));
+      const ToolRun run = this->run({name, "rom.bin"});
+      const size_t data = cut.kept <= 3 ? 0 : std::min<size_t>(cut.kept - 3, 128);
+      if (cut.message == nullptr) {
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, progress(0, 0x100) + size_line(2));
+      } else {
+        EXPECT_EQ(run.status, 3);
+        EXPECT_EQ(run.out, progress(0, 0x100) + upper(name) + ": " +
+                               cut.message + "\n");
+      }
+      EXPECT_EQ(read_file("rom.bin"), image.substr(0, 256 + data));
+    }
+  }
+}
+
+// Files with nothing to give: they add no block and no fault, wherever
+// they stand among the sources.
+TEST_F(HostileInputTest, EmptySourcesAddNothing) {
+  write_source("a.cap", make_capture(1));
+  write_source("empty.cap", "");
+  write_source("empty.hp", wrapper_header(0));  // a string of no characters
+  write_source("b.cap", make_capture(1, 1));
+  const ToolRun run =
+      this->run({"a.cap", "empty.cap", "empty.hp", "b.cap", "rom.bin"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, progress(0, 0x80) + progress(0x80, 0x80) +
+                         progress(0x80, 0x80) + progress(0x80, 0x100) +
+                         size_line(2));
+  EXPECT_EQ(read_file("rom.bin"), sample_image(2));
+}
+
+// The wrong file handed over: random bytes are refused at their first
+// byte, however long the file, and nothing of them reaches the image.
+TEST_F(HostileInputTest, RandomBytesAreRefusedAtOnce) {
+  std::mt19937 random(20240607);
+  for (const size_t size : {1, 131, 132, 4096, 1 << 20}) {
+    SCOPED_TRACE("size " + std::to_string(size));
+    std::string noise(size, '\0');
+    for (char& c : noise) c = static_cast<char>(random() & 0xFF);
+    // The few seeds that would start a block or a header are not noise.
+    ASSERT_NE(noise[0], '\x01');
+    ASSERT_NE(noise[0], 'H');
+    write_source("noise.bin", noise);
+    const ToolRun run = this->run({"noise.bin", "rom.bin"});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.out, "Checking Address 00000...\nNOISE.BIN: No SOH\n");
+    EXPECT_EQ(read_file("rom.bin"), "");
+  }
+}
+
+// Length fields that do not match the capture: the string's end is where
+// block reading stops, an odd nibble count rounds half a byte up to a
+// whole one, and a length past the end of the file leaves the file's end
+// to end the reading.
+TEST_F(HostileInputTest, WrapperLengthFields) {
+  const std::string capture = make_capture(2);  // 264 characters
+  const struct {
+    const char* what;
+    uint32_t nibbles;
+    std::string behind;  // bytes behind the capture in the file
+    int status;
+    std::string tail;    // what follows the progress lines
+  } cases[] = {
+      {"one nibble short: the half byte counts", 4 + 2 * 264, "\x1A", 0,
+       size_line(2)},
+      {"one nibble over: the byte behind is read", 6 + 2 * 264, "\x1A", 3,
+       "ODD.HP: No SOH\n"},
+      {"one nibble over, nothing behind", 6 + 2 * 264, "", 0, size_line(2)},
+      {"largest length, short file", 0xFFFFF, "", 0, size_line(2)},
+      {"largest length, padding behind", 0xFFFFF, "\x1A\x1A", 3,
+       "ODD.HP: No SOH\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    write_source("odd.hp", header_with_length(c.nibbles) + capture + c.behind);
+    const ToolRun run = this->run({"odd.hp", "rom.bin"});
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, progress(0, 0x100) + c.tail);
+    EXPECT_EQ(read_file("rom.bin"), sample_image(2));
+  }
+}
+
+// Names with spaces, leading dashes and bytes past ASCII are plain names:
+// no option, no standard input, no character set.  Messages show them
+// with a to z raised and every other byte as it was.
+TEST_F(HostileInputTest, AwkwardNamesAreUsedAsGiven) {
+  const struct {
+    std::string source;
+    std::string destination;
+  } names[] = {
+      {"my capture.cap", "rom image.bin"},
+      {"-", "-o"},
+      {"--", "--help"},
+      {"-v.cap", "-"},
+      {"caf\xC3\xA9.cap", "r\xC3\xB6m.bin"},  // UTF-8
+      {"\xE9t\xE9.cap", "\xFF.bin"},          // Latin-1 and a stray byte
+  };
+  std::string cut = make_capture(2);
+  cut.pop_back();
+  for (const auto& n : names) {
+    SCOPED_TRACE(n.source + " -> " + n.destination);
+    write_source(n.source, make_capture(2));
+    ToolRun run = this->run({n.source, n.destination});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, progress(0, 0x100) + size_line(2));
+    EXPECT_EQ(read_file(n.destination), sample_image(2));
+
+    write_source(n.source, cut);
+    run = this->run({n.source, n.destination});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.out, progress(0, 0x80) + upper(n.source) + ": EOF at checksum\n");
+    EXPECT_EQ(read_file(n.destination), sample_image(2));
+    sources_.erase(n.source);
+  }
+}
+
+// The destination is settled before any source is opened, so its fault
+// wins over a source's; an empty name, as a script with an unset variable
+// passes, is a name that cannot be opened.
+TEST_F(HostileInputTest, DestinationFaultsComeFirst) {
+  write_source("good.cap", make_capture(1));
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+  } cases[] = {
+      {{"missing.cap", "no/such/rom.bin"}, 2,
+       "Error: Unable to overwrite file NO/SUCH/ROM.BIN !\n"},
+      {{"missing.cap", "good.cap/rom.bin"}, 2,
+       "Error: Unable to overwrite file GOOD.CAP/ROM.BIN !\n"},
+      {{"good.cap", ""}, 2, "Error: Unable to overwrite file  !\n"},
+      {{"good.cap", "", "rom.bin"}, 1,
+       progress(0, 0x80) + "Error: Unable to open file  !\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " ... " + c.args.back());
+    const ToolRun run = this->run(c.args);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, c.out);
+  }
+  EXPECT_FALSE(exists("no"));
+  EXPECT_EQ(read_file("rom.bin"), sample_image(1));
+}
+
+}  // namespace
+}  // namespace romweave
