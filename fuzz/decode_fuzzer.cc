@@ -154,7 +154,9 @@ Expected expect(const Source& source, uint64_t address) {
                      static_cast<uint64_t>(source.fail_at) <= b.size();
   // Bytes that can be read before the end or the error.
   const size_t readable = error ? static_cast<size_t>(source.fail_at) : b.size();
-  const auto byte = [&](size_t at) { return static_cast<uint8_t>(b[at]); };
+  const auto byte = [&](size_t at) -> unsigned {
+    return static_cast<uint8_t>(b[at]);
+  };
 
   if (error && readable < WRAPPER_HEADER_SIZE) {
     e.read_failed = true;
@@ -164,7 +166,8 @@ Expected expect(const Source& source, uint64_t address) {
   if (readable >= WRAPPER_HEADER_SIZE && b.compare(0, 7, "HPHP48-") == 0) {
     at = WRAPPER_HEADER_SIZE;
     const uint32_t prolog = byte(8) | byte(9) << 8 | (byte(10) & 0x0Fu) << 16;
-    const int32_t length = byte(10) >> 4 | byte(11) << 4 | byte(12) << 12;
+    const auto length =
+        static_cast<int32_t>(byte(10) >> 4 | byte(11) << 4 | byte(12) << 12);
     if (prolog == STRING_PROLOG) e.payload_end = 13 + (length - 4) / 2;
   }
 
@@ -173,6 +176,8 @@ Expected expect(const Source& source, uint64_t address) {
   uint8_t number = 1;
   for (;; ++e.taken, address += BLOCK_DATA_SIZE, ++number, at += BLOCK_SIZE) {
     e.output += progress_line(address);
+    const unsigned expected = number;
+    const unsigned complement = 255 - expected;
     // A byte the block needs is missing: an error, or a fault to report.
     const auto missing = [&](size_t offset, const char* fault) {
       if (at + offset < readable) return false;
@@ -202,17 +207,17 @@ Expected expect(const Source& source, uint64_t address) {
       return e;
     }
     if (missing(1, "EOF at Block No.\n")) return e;
-    if (byte(at + 1) != number) {
+    if (byte(at + 1) != expected) {
       std::snprintf(message, sizeof message, "Got %u instead of %u Block No\n",
-                    byte(at + 1), number);
+                    byte(at + 1), expected);
       fault(message);
       return e;
     }
     if (missing(2, "EOF at Inv. Block No.\n")) return e;
-    if (byte(at + 2) != 255 - number) {
+    if (byte(at + 2) != complement) {
       std::snprintf(message, sizeof message,
                     "Got %u instead of %u Inv. Block No\n", byte(at + 2),
-                    255 - number);
+                    complement);
       fault(message);
       return e;
     }

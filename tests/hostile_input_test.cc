@@ -5,7 +5,6 @@
 // went to stderr.
 
 #include <cstdio>
-#include <filesystem>
 #include <random>
 
 #include "tests/run_fixture.h"
@@ -13,8 +12,6 @@
 
 namespace romweave {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string progress(uint64_t first, uint64_t last) {
   std::string lines;
@@ -29,10 +26,10 @@ std::string progress(uint64_t first, uint64_t last) {
 
 // The size line for `blocks` blocks.
 std::string size_line(uint64_t blocks) {
+  const unsigned long long bytes = blocks * 128;
   char line[64];
-  std::snprintf(line, sizeof line, "ROM size = %05llXh = %lluKB\n",
-                static_cast<unsigned long long>(blocks * 128),
-                static_cast<unsigned long long>(blocks * 128 / 1024));
+  std::snprintf(line, sizeof line, "ROM size = %05llXh = %lluKB\n", bytes,
+                bytes / 1024);
   return line;
 }
 
