@@ -29,4 +29,4 @@ if [ "$status" -ne 0 ]; then
   ls -l build-fuzz/findings >&2
   exit 1
 fi
-grep -E '^(INFO: seed corpus|#[0-9]+ +DONE|stat::)' build-fuzz/fuzz.log
+grep -E '^(INFO: seed corpus|#[0-9]+[[:space:]]+DONE|stat::)' build-fuzz/fuzz.log
