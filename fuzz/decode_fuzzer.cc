@@ -33,9 +33,9 @@
 namespace romweave {
 namespace {
 
-#define CHECK(condition)                                   \
-  do {                                                     \
-    if (!(condition)) check_failed(__LINE__, #condition);  \
+#define CHECK(condition)                                  \
+  do {                                                    \
+    if (!(condition)) check_failed(__LINE__, #condition); \
   } while (0)
 
 [[noreturn]] void check_failed(int line, const char* condition) {
@@ -71,7 +71,8 @@ ssize_t cookie_read(void* opaque, char* buffer, size_t size) {
       end = static_cast<size_t>(source.fail_at);
     }
   }
-  const size_t count = end - cookie->offset < size ? end - cookie->offset : size;
+  const size_t count =
+      end - cookie->offset < size ? end - cookie->offset : size;
   std::memcpy(buffer, source.bytes.data() + cookie->offset, count);
   cookie->offset += count;
   return static_cast<ssize_t>(count);
@@ -150,10 +151,11 @@ struct Expected {
 Expected expect(const Source& source, uint64_t address) {
   Expected e;
   const std::string& b = source.bytes;
-  const bool error = source.fail_at >= 0 &&
-                     static_cast<uint64_t>(source.fail_at) <= b.size();
+  const bool error =
+      source.fail_at >= 0 && static_cast<uint64_t>(source.fail_at) <= b.size();
   // Bytes that can be read before the end or the error.
-  const size_t readable = error ? static_cast<size_t>(source.fail_at) : b.size();
+  const size_t readable =
+      error ? static_cast<size_t>(source.fail_at) : b.size();
   const auto byte = [&](size_t at) -> unsigned {
     return static_cast<uint8_t>(b[at]);
   };
@@ -199,7 +201,8 @@ Expected expect(const Source& source, uint64_t address) {
       e.read_failed = error;
       return e;
     }
-    if (e.payload_end != NO_LIMIT && static_cast<int64_t>(at) >= e.payload_end) {
+    if (e.payload_end != NO_LIMIT &&
+        static_cast<int64_t>(at) >= e.payload_end) {
       return e;
     }
     if (byte(at) != SOH) {

@@ -33,7 +33,8 @@ constexpr char READ_ERROR = 2;
 constexpr char AFTER_LEAD = 4;  // behind 496 sound blocks
 
 std::string little_endian_16(unsigned value) {
-  return {static_cast<char>(value & 0xFF), static_cast<char>(value >> 8 & 0xFF)};
+  return {static_cast<char>(value & 0xFF),
+          static_cast<char>(value >> 8 & 0xFF)};
 }
 
 std::string one(const std::string& source) { return ONE_SOURCE + source; }
@@ -43,7 +44,8 @@ std::map<std::string, std::string> seeds() {
   const std::string three = make_capture(3);
 
   s["raw-3-blocks"] = one(three);
-  s["wrapped-2-blocks-padded"] = one(wrap_capture(make_capture(2)) + "\x1A\x1A");
+  s["wrapped-2-blocks-padded"] =
+      one(wrap_capture(make_capture(2)) + "\x1A\x1A");
   s["cut-in-data"] = one(three.substr(0, 132 + 3 + 60));
   s["cut-before-checksum"] = one(three.substr(0, 2 * 132 - 1));
   s["wrapped-cut-in-header"] = one(wrap_capture(three).substr(0, 9));
@@ -55,7 +57,8 @@ std::map<std::string, std::string> seeds() {
   repeated.replace(132, 132, repeated, 0, 132);
   s["repeated-block"] = one(repeated);
   s["eot-after-last-block"] = one(make_capture(1) + "\x04");
-  s["1k-block-start"] = one(std::string("\x02\x01\xFE", 3) + std::string(16, 'x'));
+  s["1k-block-start"] =
+      one(std::string("\x02\x01\xFE", 3) + std::string(16, 'x'));
 
   // A length field one nibble short: the half byte counts as a whole one.
   std::string odd = wrap_capture(make_capture(1));
@@ -68,7 +71,8 @@ std::map<std::string, std::string> seeds() {
   const std::string first = make_capture(1);
   s["two-sources"] = TWO_SOURCES + little_endian_16(first.size()) + first +
                      wrap_capture(make_capture(1, 1));
-  s["read-error-in-data"] = READ_ERROR + little_endian_16(200) + make_capture(2);
+  s["read-error-in-data"] =
+      READ_ERROR + little_endian_16(200) + make_capture(2);
 
   // Blocks 497 and 498 carry the numbers 241 and 242.
   std::string behind_lead(1, AFTER_LEAD);
@@ -116,19 +120,21 @@ int main(int argc, char** argv) {
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(folder, error)) {
     if (wanted.count(entry.path().filename().string()) == 0) {
-      std::fprintf(stderr, "make_seeds: %s is no seed\n", entry.path().c_str());
+      std::fprintf(stderr, "make_seeds: %s is no seed\n",
+                   entry.path().string().c_str());
       ++differences;
     }
   }
   for (const auto& [name, bytes] : wanted) {
     if (slurp(folder / name) != bytes) {
       std::fprintf(stderr, "make_seeds: %s is missing or out of date\n",
-                   (folder / name).c_str());
+                   (folder / name).string().c_str());
       ++differences;
     }
   }
   if (error) {
-    std::fprintf(stderr, "make_seeds: cannot list %s\n", folder.c_str());
+    std::fprintf(stderr, "make_seeds: cannot list %s\n",
+                 folder.string().c_str());
     return 1;
   }
   return differences == 0 ? 0 : 1;

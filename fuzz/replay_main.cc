@@ -23,7 +23,7 @@ bool replay(const fs::path& file) {
   const std::string bytes((std::istreambuf_iterator<char>(in)),
                           std::istreambuf_iterator<char>());
   if (in.bad()) {
-    std::fprintf(stderr, "cannot read %s\n", file.c_str());
+    std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
     return false;
   }
   LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()),

@@ -137,14 +137,15 @@ TEST_F(HostileInputTest, CutInsideEachFieldOfTheLastBlock) {
       const size_t header = wrapped ? 13 : 0;
       write_source(name, source.substr(0, header + 2 * 132 + cut.kept));
       const ToolRun run = this->run({name, "rom.bin"});
-      const size_t data = cut.kept <= 3 ? 0 : std::min<size_t>(cut.kept - 3, 128);
+      const size_t data =
+          cut.kept <= 3 ? 0 : std::min<size_t>(cut.kept - 3, 128);
       if (cut.message == nullptr) {
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.out, progress(0, 0x100) + size_line(2));
       } else {
         EXPECT_EQ(run.status, 3);
-        EXPECT_EQ(run.out, progress(0, 0x100) + upper(name) + ": " +
-                               cut.message + "\n");
+        EXPECT_EQ(run.out,
+                  progress(0, 0x100) + upper(name) + ": " + cut.message + "\n");
       }
       EXPECT_EQ(read_file("rom.bin"), image.substr(0, 256 + data));
     }
@@ -197,7 +198,7 @@ TEST_F(HostileInputTest, WrapperLengthFields) {
     uint32_t nibbles;
     std::string behind;  // bytes behind the capture in the file
     int status;
-    std::string tail;    // what follows the progress lines
+    std::string tail;  // what follows the progress lines
   } cases[] = {
       {"one nibble short: the half byte counts", 4 + 2 * 264, "\x1A", 0,
        size_line(2)},
@@ -246,9 +247,10 @@ TEST_F(HostileInputTest, AwkwardNamesAreUsedAsGiven) {
     write_source(n.source, cut);
     run = this->run({n.source, n.destination});
     EXPECT_EQ(run.status, 3);
-    EXPECT_EQ(run.out, progress(0, 0x80) + upper(n.source) + ": EOF at checksum\n");
+    EXPECT_EQ(run.out,
+              progress(0, 0x80) + upper(n.source) + ": EOF at checksum\n");
     EXPECT_EQ(read_file(n.destination), sample_image(2));
-    sources_.erase(n.source);
+    sources_.erase(n.source);  // a later row writes "-" as its destination
   }
 }
 
@@ -262,12 +264,15 @@ TEST_F(HostileInputTest, DestinationFaultsComeFirst) {
     int status;
     std::string out;
   } cases[] = {
-      {{"missing.cap", "no/such/rom.bin"}, 2,
+      {{"missing.cap", "no/such/rom.bin"},
+       2,
        "Error: Unable to overwrite file NO/SUCH/ROM.BIN !\n"},
-      {{"missing.cap", "good.cap/rom.bin"}, 2,
+      {{"missing.cap", "good.cap/rom.bin"},
+       2,
        "Error: Unable to overwrite file GOOD.CAP/ROM.BIN !\n"},
       {{"good.cap", ""}, 2, "Error: Unable to overwrite file  !\n"},
-      {{"good.cap", "", "rom.bin"}, 1,
+      {{"good.cap", "", "rom.bin"},
+       1,
        progress(0, 0x80) + "Error: Unable to open file  !\n"},
   };
   for (const auto& c : cases) {
