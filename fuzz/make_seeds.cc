@@ -46,6 +46,8 @@ std::map<std::string, std::string> seeds() {
   s["raw-3-blocks"] = one(three);
   s["wrapped-2-blocks-padded"] =
       one(wrap_capture(make_capture(2)) + "\x1A\x1A");
+  s["cut-after-start"] = one(three.substr(0, 132 + 1));
+  s["cut-after-number"] = one(three.substr(0, 132 + 2));
   s["cut-in-data"] = one(three.substr(0, 132 + 3 + 60));
   s["cut-before-checksum"] = one(three.substr(0, 2 * 132 - 1));
   s["wrapped-cut-in-header"] = one(wrap_capture(three).substr(0, 9));
@@ -53,6 +55,9 @@ std::map<std::string, std::string> seeds() {
   std::string checksum = make_capture(2);
   checksum.back() = static_cast<char>(checksum.back() + 1);
   s["bad-checksum"] = one(checksum);
+  std::string complement = make_capture(1);
+  complement[2] = 0x00;
+  s["bad-complement"] = one(complement);
   std::string repeated = make_capture(2);
   repeated.replace(132, 132, repeated, 0, 132);
   s["repeated-block"] = one(repeated);
@@ -73,6 +78,8 @@ std::map<std::string, std::string> seeds() {
                      wrap_capture(make_capture(1, 1));
   s["read-error-in-data"] =
       READ_ERROR + little_endian_16(200) + make_capture(2);
+  s["read-error-in-header"] =
+      READ_ERROR + little_endian_16(5) + wrap_capture(make_capture(1));
 
   // Blocks 497 and 498 carry the numbers 241 and 242.
   std::string behind_lead(1, AFTER_LEAD);
