@@ -53,7 +53,7 @@ FILE* open_source(const char* name) {
 // library's default of one disk block: a large image means millions of
 // progress lines and hundreds of megabytes of data, and every buffer-full
 // costs a system call.
-constexpr size_t STREAM_BUFFER_SIZE = 64 * 1024;
+constexpr size_t STREAM_BUFFER_SIZE = 256 * 1024;
 char stdout_buffer[STREAM_BUFFER_SIZE];
 char destination_buffer[STREAM_BUFFER_SIZE];
 
