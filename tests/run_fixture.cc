@@ -41,14 +41,16 @@ std::string without_carriage_returns(const std::string& text) {
 }  // namespace
 
 void ToolTest::SetUp() {
-  std::string pattern = (fs::temp_directory_path() / "romweave-test-XXXXXX").string();
+  std::string pattern =
+      (fs::temp_directory_path() / "romweave-test-XXXXXX").string();
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   folder_ = pattern;
 }
 
 void ToolTest::TearDown() {
   std::error_code ignored;
-  fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add,
+                  ignored);
   fs::remove_all(folder_, ignored);
 }
 
