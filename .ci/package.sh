@@ -23,6 +23,12 @@ need() {
 # uses file(1) to find the binaries it hands to it.
 need cmake make g++ dpkg-dev file gzip
 
+# Built with the hardening flags Debian builds its own packages with.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+CXXFLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
+LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
+export CXXFLAGS LDFLAGS
+
 build=build-deb
 rm -rf "$build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DROMWEAVE_BUILD_TESTS=OFF \
