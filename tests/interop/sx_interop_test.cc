@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/interop/xmodem_receiver.h"
+#include "tests/progress_lines.h"
 #include "tests/run_fixture.h"
 #include "tools/capture_builder.h"
 
@@ -26,17 +27,6 @@ namespace {
 
 // What sx fills the last block with.
 constexpr char SX_FILL = 0x1A;
-
-std::string progress(uint64_t first, uint64_t last) {
-  std::string lines;
-  char line[64];
-  for (uint64_t address = first; address <= last; address += 128) {
-    std::snprintf(line, sizeof line, "Checking Address %05llX...\n",
-                  static_cast<unsigned long long>(address));
-    lines += line;
-  }
-  return lines;
-}
 
 std::string size_line(uint64_t size) {
   char line[64];
@@ -166,7 +156,7 @@ TEST_P(SxPayloadTest, CaptureWithoutItsEotConvertsCleanly) {
   const ToolRun run = this->run({"sx.cap", "rom.bin"});
   const uint64_t size = filled(payload).size();
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, progress(0, size) + size_line(size));
+  EXPECT_EQ(run.out, progress_lines(0, size) + size_line(size));
   EXPECT_TRUE(same_image(read_file("rom.bin"), filled(payload)));
 }
 
@@ -178,7 +168,7 @@ TEST_P(SxPayloadTest, CaptureAsSentFaultsAtItsEot) {
   const ToolRun run = this->run({"sx.cap", "rom.bin"});
   const uint64_t size = filled(payload).size();
   EXPECT_EQ(run.status, 3);
-  EXPECT_EQ(run.out, progress(0, size) + "SX.CAP: No SOH\n");
+  EXPECT_EQ(run.out, progress_lines(0, size) + "SX.CAP: No SOH\n");
   EXPECT_TRUE(same_image(read_file("rom.bin"), filled(payload)));
 }
 
@@ -205,7 +195,7 @@ TEST_P(SxPayloadTest, WrappedCaptureConvertsToTheSameImage) {
     write_source(c.name, c.bytes);
     const ToolRun run = this->run({c.name, "rom.bin"});
     EXPECT_EQ(run.status, c.status);
-    EXPECT_EQ(run.out, progress(0, size) + c.last_line);
+    EXPECT_EQ(run.out, progress_lines(0, size) + c.last_line);
     EXPECT_TRUE(same_image(read_file("rom.bin"), filled(payload)));
   }
 }
@@ -232,7 +222,7 @@ TEST_F(SxTest, RealCapturesAreJoinedInOrder) {
       this->run({"a.cap", "b.hp", "c.cap", "d.cap", "e.cap", "rom.bin"});
   std::string image, out;
   for (const std::string& payload : payloads) {
-    out += progress(image.size(), image.size() + filled(payload).size());
+    out += progress_lines(image.size(), image.size() + filled(payload).size());
     image += filled(payload);
   }
   EXPECT_EQ(run.status, 0);
@@ -245,8 +235,8 @@ TEST_F(SxTest, RealCapturesAreJoinedInOrder) {
   run = this->run({"a.cap", "b.hp", "c-eot.cap", "e.cap", "rom.bin"});
   image = filled(payloads[0]) + filled(payloads[1]) + filled(payloads[2]);
   EXPECT_EQ(run.status, 3);
-  EXPECT_EQ(run.out, progress(0, 0x100) + progress(0x100, 0x100 + 301 * 128) +
-                         progress(0x100 + 301 * 128, image.size()) +
+  EXPECT_EQ(run.out, progress_lines(0, 0x100) + progress_lines(0x100, 0x100 + 301 * 128) +
+                         progress_lines(0x100 + 301 * 128, image.size()) +
                          "C-EOT.CAP: No SOH\n");
   EXPECT_TRUE(same_image(read_file("rom.bin"), image));
 }
@@ -266,7 +256,7 @@ TEST_F(SxTest, LargeWrappedImageSurvivesASecondTransfer) {
   write_source("outer.cap", without_eot(outer));
   ToolRun run = this->run({"outer.cap", "inner.hp"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, progress(0, filled(wrapped).size()) +
+  EXPECT_EQ(run.out, progress_lines(0, filled(wrapped).size()) +
                          size_line(filled(wrapped).size()));
   const std::string inner = read_file("inner.hp");
   ASSERT_TRUE(same_image(inner, filled(wrapped)));
@@ -275,7 +265,7 @@ TEST_F(SxTest, LargeWrappedImageSurvivesASecondTransfer) {
   write_source("inner.hp", inner);
   run = this->run({"inner.hp", "rom.bin"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, progress(0, image.size()) + size_line(image.size()));
+  EXPECT_EQ(run.out, progress_lines(0, image.size()) + size_line(image.size()));
   EXPECT_TRUE(same_image(read_file("rom.bin"), image));
 }
 
