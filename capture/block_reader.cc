@@ -95,7 +95,8 @@ BlockResult read_block(ConversionState& state, int32_t payload_end) {
     return BLOCK_FAILED;
   }
   if (block[1] != expected) {
-    std::printf("%s: Got %u instead of %u Block No\n", name, block[1], expected);
+    std::printf("%s: Got %u instead of %u Block No\n", name, block[1],
+                expected);
     return BLOCK_FAILED;
   }
   if (got < 3) {

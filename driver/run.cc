@@ -84,14 +84,21 @@ bool close_destination(FILE* destination) {
   return std::fclose(destination) == 0 && written;
 }
 
-}  // namespace
-
+// Letters a to z raised to capitals; every other byte kept.  No locale.
 std::string upper_case(std::string name) {
   for (char& c : name) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
   }
   return name;
 }
+
+int report_same_file(const char* destination_name) {
+  std::printf("Error: File %s is both source and destination !\n",
+              upper_case(destination_name).c_str());
+  return EXIT_DESTINATION_FAILED;
+}
+
+}  // namespace
 
 int run_conversion(int argc, char** argv) {
   if (argc < 3) {
@@ -106,9 +113,7 @@ int run_conversion(int argc, char** argv) {
   // same file, so this is settled before anything is opened.
   for (int i = first_source; i <= last_source; ++i) {
     if (same_file(argv[i], destination_name)) {
-      std::printf("Error: File %s is both source and destination !\n",
-                  upper_case(destination_name).c_str());
-      return EXIT_DESTINATION_FAILED;
+      return report_same_file(destination_name);
     }
   }
 
@@ -121,10 +126,15 @@ int run_conversion(int argc, char** argv) {
   }
   enlarge_buffers(state->destination);
 
-  state->address = 0;
   bool fault = false;
   for (int i = first_source; i <= last_source && !fault; ++i) {
     state->source_name = upper_case(argv[i]);
+    // A source that did not exist before the destination was created may
+    // name it now; reading it back would report an empty image as success.
+    if (same_file(argv[i], destination_name)) {
+      close_destination(state->destination);
+      return report_same_file(destination_name);
+    }
     // Names are opened as given: on a file system where case matters the
     // upper-cased form may name another file, or none.
     FILE* source = open_source(argv[i]);

@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include "capture/capture.h"
+#include "tests/decode_fixture.h"
+#include "tools/capture_builder.h"
+
+namespace romweave {
+namespace {
+
+const std::vector<BlockResult> TAKEN_THEN_END = {BLOCK_TAKEN, BLOCK_TAKEN,
+                                                 BLOCK_TAKEN, SOURCE_END};
+
+TEST(ReadBlockTest, TakesEveryGoodBlockAndEndsWithTheSource) {
+  const Decoded decoded = decode(make_capture(3));
+  EXPECT_EQ(decoded.results, TAKEN_THEN_END);
+  EXPECT_EQ(decoded.output, progress_lines(0, 0x180));
+  EXPECT_EQ(decoded.destination, sample_image(3));
+  EXPECT_EQ(decoded.address, 0x180u);
+  EXPECT_EQ(decoded.expected_block, 4u);
+}
+
+TEST(ReadBlockTest, EmptySourceEndsAtOnce) {
+  const Decoded decoded = decode("");
+  EXPECT_EQ(decoded.results, std::vector<BlockResult>{SOURCE_END});
+  EXPECT_EQ(decoded.output, "Checking Address 00000...\n");
+  EXPECT_EQ(decoded.destination, "");
+}
+
+TEST(ReadBlockTest, BlockNumbersWrapPast255) {
+  const Decoded decoded = decode(make_capture(300));
+  EXPECT_EQ(decoded.results.size(), 301u);
+  EXPECT_EQ(decoded.results.back(), SOURCE_END);
+  EXPECT_EQ(decoded.destination, sample_image(300));
+
+  // The 256th block must carry 0, not 256's neighbour.
+  std::string capture = make_capture(257);
+  capture[255 * 132 + 1] = 1;
+  capture[255 * 132 + 2] = static_cast<char>(254);
+  const Decoded wrong = decode(capture);
+  EXPECT_EQ(wrong.results.back(), BLOCK_FAILED);
+  EXPECT_NE(wrong.output.find("CAP.BIN: Got 1 instead of 0 Block No\n"),
+            std::string::npos);
+}
+
+// Each fault in the second of three blocks: how the block is broken, the
+// message, and how many of its data bytes reach the destination.
+struct Fault {
+  const char* what;
+  void (*damage)(std::string& capture);  // on a three-block capture
+  const char* message;
+  size_t partial;
+};
+
+const size_t SECOND = 132;  // offset of the second block
+
+const Fault FAULTS[] = {
+    {"end of transmission", [](std::string& c) { c[SECOND] = 0x04; },
+     "CAP.BIN: No SOH\n", 0},
+    {"1K block start", [](std::string& c) { c[SECOND] = 0x02; },
+     "CAP.BIN: No SOH\n", 0},
+    {"cut after start", [](std::string& c) { c.resize(SECOND + 1); },
+     "CAP.BIN: EOF at Block No.\n", 0},
+    {"block repeated",
+     [](std::string& c) { c.replace(SECOND, 132, c, 0, 132); },
+     "CAP.BIN: Got 1 instead of 2 Block No\n", 0},
+    {"cut after number", [](std::string& c) { c.resize(SECOND + 2); },
+     "CAP.BIN: EOF at Inv. Block No.\n", 0},
+    {"bad complement", [](std::string& c) { c[SECOND + 2] = 2; },
+     "CAP.BIN: Got 2 instead of 253 Inv. Block No\n", 0},
+    {"cut inside data", [](std::string& c) { c.resize(SECOND + 3 + 50); },
+     "CAP.BIN: EOF at Databyte 50\n", 50},
+    {"cut before checksum", [](std::string& c) { c.resize(SECOND + 131); },
+     "CAP.BIN: EOF at checksum\n", 128},
+    {"checksum differs",
+     [](std::string& c) {
+       c.replace(SECOND + 3, 128, 128, '\x01');  // sums to 128
+       c[SECOND + 131] = 127;
+     },
+     "CAP.BIN: Got 127 instead of 128 as checksum\n", 128},
+};
+
+TEST(ReadBlockTest, EachFaultGivesItsOneMessage) {
+  const std::string good = make_capture(3);
+  const std::string image = sample_image(3);
+  for (const Fault& fault : FAULTS) {
+    SCOPED_TRACE(fault.what);
+    std::string capture = good;
+    fault.damage(capture);
+    const Decoded decoded = decode(capture);
+    EXPECT_EQ(decoded.results,
+              (std::vector<BlockResult>{BLOCK_TAKEN, BLOCK_FAILED}));
+    EXPECT_EQ(decoded.output, progress_lines(0, 0x80) + fault.message);
+    EXPECT_EQ(
+        decoded.destination,
+        image.substr(0, 128) +
+            (fault.partial == 0 ? ""
+                                : capture.substr(SECOND + 3, fault.partial)));
+    EXPECT_EQ(decoded.address, 0x80u);
+    EXPECT_EQ(decoded.expected_block, 2u);
+  }
+}
+
+TEST(ReadBlockTest, CapturesCutAtEveryLength) {
+  const std::string good = make_capture(3);
+  const std::string image = sample_image(3);
+  for (size_t length = 0; length <= good.size(); ++length) {
+    SCOPED_TRACE("length " + std::to_string(length));
+    const Decoded decoded = decode(good.substr(0, length));
+    const size_t whole = length / 132;
+    const size_t rest = length % 132;
+    const size_t partial = rest <= 3 ? 0 : std::min<size_t>(rest - 3, 128);
+    std::string message;
+    if (rest == 1) message = "CAP.BIN: EOF at Block No.\n";
+    if (rest == 2) message = "CAP.BIN: EOF at Inv. Block No.\n";
+    if (rest >= 3 && rest < 131) {
+      message = "CAP.BIN: EOF at Databyte " + std::to_string(rest - 3) + "\n";
+    }
+    if (rest == 131) message = "CAP.BIN: EOF at checksum\n";
+
+    EXPECT_EQ(decoded.results.size(), whole + 1);
+    EXPECT_EQ(decoded.results.back(), rest == 0 ? SOURCE_END : BLOCK_FAILED);
+    EXPECT_EQ(decoded.output, progress_lines(0, whole * 128) + message);
+    EXPECT_EQ(decoded.destination, image.substr(0, whole * 128 + partial));
+  }
+}
+
+TEST(ReadBlockTest, PayloadEndIsLookedAtOnlyWhereABlockBegins) {
+  // Blocks behind a 13-byte header: one block ends the string at 145, and
+  // the good block behind it is not looked at.
+  DecodeOptions options;
+  options.probe = false;
+  options.payload_end = 145;
+  options.start_position = 13;
+  Decoded decoded = decode(make_capture(2), options);
+  EXPECT_EQ(decoded.results,
+            (std::vector<BlockResult>{BLOCK_TAKEN, SOURCE_END}));
+  EXPECT_EQ(decoded.destination, sample_image(1));
+
+  // A block that begins before the end is read whole.
+  options.payload_end = 200;
+  decoded = decode(make_capture(3), options);
+  EXPECT_EQ(decoded.results,
+            (std::vector<BlockResult>{BLOCK_TAKEN, BLOCK_TAKEN, SOURCE_END}));
+  EXPECT_EQ(decoded.destination, sample_image(2));
+}
+
+TEST(ReadBlockTest, NoLimitReadsPastTwoGibibytes) {
+  DecodeOptions options;
+  options.probe = false;
+  options.start_position = NO_LIMIT - 140;
+  const Decoded decoded = decode(make_capture(3), options);
+  EXPECT_EQ(decoded.results, TAKEN_THEN_END);
+  EXPECT_EQ(decoded.destination, sample_image(3));
+}
+
+TEST(ReadBlockTest, AddressesPastFourGibibytesKeepEveryDigit) {
+  DecodeOptions options;
+  options.start_address = 0xFFFFFF80u;
+  const Decoded decoded = decode(make_capture(1), options);
+  EXPECT_EQ(decoded.output,
+            "Checking Address FFFFFF80...\nChecking Address 100000000...\n");
+  EXPECT_EQ(decoded.address, 0x100000000u);
+}
+
+TEST(ReadBlockTest, ReadErrorEndsTheSourceWithoutAFaultMessage) {
+  const std::string capture = make_capture(3);
+  // Fails at the start of a block, inside its header, inside its data and
+  // before its checksum.
+  for (int64_t fail_at : {132, 133, 134, 135 + 40, 132 + 131}) {
+    SCOPED_TRACE("fail at " + std::to_string(fail_at));
+    DecodeOptions options;
+    options.fail_at = fail_at;
+    const Decoded decoded = decode(capture, options);
+    const size_t whole = static_cast<size_t>(fail_at) / 132;
+    const size_t rest = static_cast<size_t>(fail_at) % 132;
+    EXPECT_TRUE(decoded.read_failed);
+    EXPECT_EQ(decoded.results.back(), SOURCE_END);
+    EXPECT_EQ(decoded.output, progress_lines(0, whole * 128));
+    EXPECT_EQ(
+        decoded.destination,
+        sample_image(3).substr(0, whole * 128 + (rest > 3 ? rest - 3 : 0)));
+  }
+
+  // A fault found before the failing byte is needed is reported as such.
+  std::string broken = capture;
+  broken[132] = 0x04;
+  DecodeOptions options;
+  options.fail_at = 140;
+  const Decoded decoded = decode(broken, options);
+  EXPECT_FALSE(decoded.read_failed);
+  EXPECT_EQ(decoded.results.back(), BLOCK_FAILED);
+  EXPECT_EQ(decoded.output, progress_lines(0, 0x80) + "CAP.BIN: No SOH\n");
+}
+
+}  // namespace
+}  // namespace romweave

@@ -1,0 +1,62 @@
+// Runs the built tool in a fresh temporary folder.
+
+#ifndef ROMWEAVE_TESTS_RUN_FIXTURE_H_
+#define ROMWEAVE_TESTS_RUN_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace romweave {
+
+// What one run of the tool did.
+struct ToolRun {
+  int status = -1;  // exit status, or -1 when it did not exit normally
+  std::string out;  // standard output; a Windows tool's CR LF read as LF
+  std::string err;  // standard error
+};
+
+// Each test gets a fresh folder that is the tool's working folder, so file
+// names are passed relative to it.  The tool is the freshly built one, or
+// the one named by ROMWEAVE_BINARY, started through ROMWEAVE_RUNNER (such
+// as `wine`) when that is set.
+class ToolTest : public testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Writes a file in the folder and remembers it as a source that no run
+  // may change.
+  void write_source(const std::string& name, const std::string& bytes);
+  // Writes a file in the folder without any such promise.
+  void write_file(const std::string& name, const std::string& bytes);
+  std::string read_file(const std::string& name) const;
+  bool exists(const std::string& name) const;
+  std::string path(const std::string& name) const;
+
+  // Runs the tool with these arguments and checks, as a failure of the
+  // test, that no file written by write_source() changed.
+  ToolRun run(const std::vector<std::string>& args);
+
+  // `name` as the tool's messages show it: a to z in capitals.
+  static std::string upper(std::string name);
+
+  // True when the tool under test is a Windows program.
+  static bool windows_target();
+
+  std::string folder_;
+  std::map<std::string, std::string> sources_;
+};
+
+// Skips a test that needs files only Linux has.
+#define SKIP_UNLESS_LINUX_TARGET()                             \
+  do {                                                         \
+    if (::romweave::ToolTest::windows_target())                \
+      GTEST_SKIP() << "needs a file that only Linux provides"; \
+  } while (0)
+
+}  // namespace romweave
+
+#endif  // ROMWEAVE_TESTS_RUN_FIXTURE_H_
