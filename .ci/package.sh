@@ -31,8 +31,9 @@ export CXXFLAGS LDFLAGS
 
 build=build-deb
 rm -rf "$build"
+# Linked against the shared C library, as Debian's own packages are.
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DROMWEAVE_BUILD_TESTS=OFF \
-  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
+  -DROMWEAVE_STATIC=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
 cmake --build "$build" -j2 >/dev/null
 (cd "$build" && cpack -G DEB)
 dpkg-deb --info "$build"/romweave_*.deb

@@ -7,7 +7,8 @@
 #
 # The sanitizers need the shared runtimes, so a build that uses them links
 # dynamically, as does a toolchain that cannot link statically (macOS).
-# -DROMWEAVE_STATIC=OFF turns it off.
+# -DROMWEAVE_STATIC=OFF turns it off; the Debian package is built that way,
+# since Debian links its packages against the shared C library.
 
 option(ROMWEAVE_STATIC "Link romweave statically where the toolchain can" ON)
 
