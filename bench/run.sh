@@ -160,6 +160,7 @@ machine() {
   echo "- Compiler: $("$compiler" --version | head -n 1)"
   echo "- Build: Release ($flags), linked $linkage"
   echo "- Files: $(df -P -T "$work" | awk 'NR == 2 { print $2 }') file system under ${TMPDIR:-/tmp}"
+  echo "- References: $(dd --version | head -n 1), $(cat --version | head -n 1)"
 }
 
 load_average() { cut -d ' ' -f 1 /proc/loadavg; }
