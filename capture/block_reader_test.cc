@@ -60,7 +60,8 @@ const Fault FAULTS[] = {
      "CAP.BIN: No SOH\n", 0},
     {"cut after start", [](std::string& c) { c.resize(SECOND + 1); },
      "CAP.BIN: EOF at Block No.\n", 0},
-    {"block repeated", [](std::string& c) { c.replace(SECOND, 132, c, 0, 132); },
+    {"block repeated",
+     [](std::string& c) { c.replace(SECOND, 132, c, 0, 132); },
      "CAP.BIN: Got 1 instead of 2 Block No\n", 0},
     {"cut after number", [](std::string& c) { c.resize(SECOND + 2); },
      "CAP.BIN: EOF at Inv. Block No.\n", 0},
@@ -89,9 +90,11 @@ TEST(ReadBlockTest, EachFaultGivesItsOneMessage) {
     EXPECT_EQ(decoded.results,
               (std::vector<BlockResult>{BLOCK_TAKEN, BLOCK_FAILED}));
     EXPECT_EQ(decoded.output, progress_lines(0, 0x80) + fault.message);
-    EXPECT_EQ(decoded.destination,
-              image.substr(0, 128) +
-                  (fault.partial == 0 ? "" : capture.substr(SECOND + 3, fault.partial)));
+    EXPECT_EQ(
+        decoded.destination,
+        image.substr(0, 128) +
+            (fault.partial == 0 ? ""
+                                : capture.substr(SECOND + 3, fault.partial)));
     EXPECT_EQ(decoded.address, 0x80u);
     EXPECT_EQ(decoded.expected_block, 2u);
   }
@@ -129,7 +132,8 @@ TEST(ReadBlockTest, PayloadEndIsLookedAtOnlyWhereABlockBegins) {
   options.payload_end = 145;
   options.start_position = 13;
   Decoded decoded = decode(make_capture(2), options);
-  EXPECT_EQ(decoded.results, (std::vector<BlockResult>{BLOCK_TAKEN, SOURCE_END}));
+  EXPECT_EQ(decoded.results,
+            (std::vector<BlockResult>{BLOCK_TAKEN, SOURCE_END}));
   EXPECT_EQ(decoded.destination, sample_image(1));
 
   // A block that begins before the end is read whole.
@@ -172,8 +176,9 @@ TEST(ReadBlockTest, ReadErrorEndsTheSourceWithoutAFaultMessage) {
     EXPECT_TRUE(decoded.read_failed);
     EXPECT_EQ(decoded.results.back(), SOURCE_END);
     EXPECT_EQ(decoded.output, progress_lines(0, whole * 128));
-    EXPECT_EQ(decoded.destination,
-              sample_image(3).substr(0, whole * 128 + (rest > 3 ? rest - 3 : 0)));
+    EXPECT_EQ(
+        decoded.destination,
+        sample_image(3).substr(0, whole * 128 + (rest > 3 ? rest - 3 : 0)));
   }
 
   // A fault found before the failing byte is needed is reported as such.

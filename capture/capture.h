@@ -61,9 +61,9 @@ enum BlockResult {
 // having to seek back when it is not one.
 struct SourceBuffer {
   unsigned char bytes[SOURCE_BUFFER_SIZE];
-  size_t begin = 0;      // index of the next unread byte
-  size_t end = 0;        // one past the last byte read from the stream
-  int64_t position = 0;  // file offset of bytes[begin]
+  size_t begin = 0;            // index of the next unread byte
+  size_t end = 0;              // one past the last byte read from the stream
+  int64_t position = 0;        // file offset of bytes[begin]
   bool at_eof = false;         // the stream has no more bytes
   bool stream_failed = false;  // the stream reported an error, not an end
   // A decoder needed a byte that the stream failed to give.  Read-ahead

@@ -14,7 +14,7 @@ void reset_source(ConversionState& state, FILE* source) {
   state.input.read_failed = false;
 }
 
-size_t fill_source(ConversionState& state, size_t wanted) {
+size_t refill_source(ConversionState& state, size_t wanted) {
   SourceBuffer& in = state.input;
   while (in.end - in.begin < wanted && !in.at_eof && !in.stream_failed) {
     // Keep the unread tail at the front so that a whole block always fits.

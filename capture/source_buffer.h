@@ -9,11 +9,18 @@
 
 namespace romweave {
 
+// fill_source() when the buffer holds fewer than `wanted` unread bytes.
+size_t refill_source(ConversionState& state, size_t wanted);
+
 // Reads from the stream until at least `wanted` bytes (at most
 // SOURCE_BUFFER_SIZE) are unread in the buffer, or the stream ends or
 // fails.  Returns how many bytes are unread, which is below `wanted` only
-// when input.at_eof or input.stream_failed is set.
-size_t fill_source(ConversionState& state, size_t wanted);
+// when input.at_eof or input.stream_failed is set.  Inline because the
+// reader asks twice a block and the bytes are nearly always there already.
+inline size_t fill_source(ConversionState& state, size_t wanted) {
+  const size_t unread = state.input.end - state.input.begin;
+  return unread >= wanted ? unread : refill_source(state, wanted);
+}
 
 // Marks `count` unread bytes as read.
 inline void consume_source(ConversionState& state, size_t count) {

@@ -22,13 +22,13 @@ int32_t probe_wrapper(ConversionState& state) {
   }
   consume_source(state, WRAPPER_HEADER_SIZE);
 
-  const uint32_t prolog =
-      header[8] | header[9] << 8 | static_cast<uint32_t>(header[10] & 0x0F) << 16;
+  const uint32_t prolog = header[8] | header[9] << 8 |
+                          static_cast<uint32_t>(header[10] & 0x0F) << 16;
   if (prolog != STRING_PROLOG) {
     return NO_LIMIT;
   }
-  const int32_t length =
-      header[10] >> 4 | header[11] << 4 | static_cast<int32_t>(header[12]) << 12;
+  const int32_t length = header[10] >> 4 | header[11] << 4 |
+                         static_cast<int32_t>(header[12]) << 12;
   // Signed division truncated toward zero: a length below 4 gives an end
   // at or before offset 13, and an odd half byte counts as a whole one.
   return static_cast<int32_t>(WRAPPER_HEADER_SIZE) + (length - 4) / 2;

@@ -47,7 +47,8 @@ TEST(ProbeWrapperTest, StringHeaderGivesTheEndOfTheString) {
 
 TEST(ProbeWrapperTest, OtherObjectIsReadToTheEndBehindTheHeader) {
   // Prolog 0x02A2D is no string: no limit, blocks from offset 13 on.
-  const std::string header = header_with('W', std::string("\x2D\x2A\xD0\x10\x00", 5));
+  const std::string header =
+      header_with('W', std::string("\x2D\x2A\xD0\x10\x00", 5));
   const Decoded decoded = decode(header + make_capture(3));
   EXPECT_EQ(decoded.payload_end, NO_LIMIT);
   EXPECT_EQ(decoded.destination, sample_image(3));
@@ -66,8 +67,8 @@ TEST(ProbeWrapperTest, LengthFieldIsHalvedTowardZero) {
   const struct {
     uint32_t length;
     int32_t end;
-  } cases[] = {{0, 11}, {1, 12},  {2, 12},  {3, 13},       {4, 13},
-               {5, 13}, {6, 14},  {269, 145}, {0xFFFFF, 524298}};
+  } cases[] = {{0, 11}, {1, 12}, {2, 12},    {3, 13},          {4, 13},
+               {5, 13}, {6, 14}, {269, 145}, {0xFFFFF, 524298}};
   for (const auto& c : cases) {
     std::string header = wrapper_header(0);
     header[10] = static_cast<char>((c.length & 0x0F) << 4);

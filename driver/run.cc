@@ -2,11 +2,19 @@
 
 #include "driver/run.h"
 
+#include <sys/stat.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "capture/capture.h"
 
@@ -41,20 +49,56 @@ FILE* open_source(const char* name) {
   return source;
 }
 
+// Buffers for standard output and the destination, far larger than the C
+// library's default of one disk block: a large image means millions of
+// progress lines and hundreds of megabytes of data, and every buffer-full
+// costs a system call.
+constexpr size_t STREAM_BUFFER_SIZE = 256 * 1024;
+char stdout_buffer[STREAM_BUFFER_SIZE];
+char destination_buffer[STREAM_BUFFER_SIZE];
+
+// True when both streams write to one file, for instance a destination
+// named /dev/stdout.  Such a file gets the progress lines and the data in
+// the order the two buffers fill, which larger buffers would change.  Where
+// the system has no inode numbers, any two files on one device count as one.
+bool same_target(FILE* a, FILE* b) {
+  struct stat sa;
+  struct stat sb;
+  if (fstat(fileno(a), &sa) != 0 || fstat(fileno(b), &sb) != 0) return true;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Gives standard output and the destination their large buffers.  Must run
+// before anything is written to either.  A terminal keeps its line
+// buffering, so that the progress shows as it happens.
+void enlarge_buffers(FILE* destination) {
+  if (isatty(fileno(stdout)) || same_target(stdout, destination)) return;
+  std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
+  std::setvbuf(destination, destination_buffer, _IOFBF,
+               sizeof destination_buffer);
+}
+
 // Flushes and closes the destination; false when any write to it failed.
 bool close_destination(FILE* destination) {
   bool written = std::fflush(destination) == 0 && !std::ferror(destination);
   return std::fclose(destination) == 0 && written;
 }
 
-}  // namespace
-
+// Letters a to z raised to capitals; every other byte kept.  No locale.
 std::string upper_case(std::string name) {
   for (char& c : name) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
   }
   return name;
 }
+
+int report_same_file(const char* destination_name) {
+  std::printf("Error: File %s is both source and destination !\n",
+              upper_case(destination_name).c_str());
+  return EXIT_DESTINATION_FAILED;
+}
+
+}  // namespace
 
 int run_conversion(int argc, char** argv) {
   if (argc < 3) {
@@ -69,9 +113,7 @@ int run_conversion(int argc, char** argv) {
   // same file, so this is settled before anything is opened.
   for (int i = first_source; i <= last_source; ++i) {
     if (same_file(argv[i], destination_name)) {
-      std::printf("Error: File %s is both source and destination !\n",
-                  upper_case(destination_name).c_str());
-      return EXIT_DESTINATION_FAILED;
+      return report_same_file(destination_name);
     }
   }
 
@@ -82,11 +124,17 @@ int run_conversion(int argc, char** argv) {
                 upper_case(destination_name).c_str());
     return EXIT_DESTINATION_FAILED;
   }
+  enlarge_buffers(state->destination);
 
-  state->address = 0;
   bool fault = false;
   for (int i = first_source; i <= last_source && !fault; ++i) {
     state->source_name = upper_case(argv[i]);
+    // A source that did not exist before the destination was created may
+    // name it now; reading it back would report an empty image as success.
+    if (same_file(argv[i], destination_name)) {
+      close_destination(state->destination);
+      return report_same_file(destination_name);
+    }
     // Names are opened as given: on a file system where case matters the
     // upper-cased form may name another file, or none.
     FILE* source = open_source(argv[i]);

@@ -3,22 +3,17 @@
 #ifndef ROMWEAVE_DRIVER_RUN_H_
 #define ROMWEAVE_DRIVER_RUN_H_
 
-#include <string>
-
 namespace romweave {
 
 // Exit statuses of a run.
 enum ExitStatus {
-  EXIT_CLEAN = 0,              // every source ended without a fault
-  EXIT_SOURCE_UNREADABLE = 1,  // a source could not be opened or read
-  EXIT_DESTINATION_FAILED = 2, // the destination could not be opened or
-                               // written, or is also a source
-  EXIT_DATA_FAULT = 3,         // a block of a source was faulty
-  EXIT_SYNTAX = 4,             // fewer than two names were given
+  EXIT_CLEAN = 0,               // every source ended without a fault
+  EXIT_SOURCE_UNREADABLE = 1,   // a source could not be opened or read
+  EXIT_DESTINATION_FAILED = 2,  // the destination could not be opened or
+                                // written, or is also a source
+  EXIT_DATA_FAULT = 3,          // a block of a source was faulty
+  EXIT_SYNTAX = 4,              // fewer than two names were given
 };
-
-// Letters a to z raised to capitals; every other byte kept.  No locale.
-std::string upper_case(std::string name);
 
 // Runs `romweave source [source ...] destination` with the given argument
 // vector (element 0 is the program's name) and returns the exit status.

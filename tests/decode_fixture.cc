@@ -25,7 +25,8 @@ ssize_t cookie_read(void* opaque, char* buffer, size_t size) {
   }
   size_t left = cookie->bytes.size() - cookie->offset;
   if (cookie->fail_at >= 0) {
-    left = std::min(left, static_cast<size_t>(cookie->fail_at) - cookie->offset);
+    left =
+        std::min(left, static_cast<size_t>(cookie->fail_at) - cookie->offset);
   }
   const size_t count = std::min(size, left);
   std::memcpy(buffer, cookie->bytes.data() + cookie->offset, count);
@@ -79,17 +80,6 @@ Decoded decode(const std::string& source, const DecodeOptions& options) {
   decoded.expected_block = state->expected_block;
   decoded.read_failed = state->input.read_failed;
   return decoded;
-}
-
-std::string progress_lines(uint64_t first, uint64_t last) {
-  std::string lines;
-  char line[64];
-  for (uint64_t address = first; address <= last; address += 128) {
-    std::snprintf(line, sizeof line, "Checking Address %05llX...\n",
-                  static_cast<unsigned long long>(address));
-    lines += line;
-  }
-  return lines;
 }
 
 }  // namespace romweave

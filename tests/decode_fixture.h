@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture/capture.h"
+#include "tests/progress_lines.h"
 
 namespace romweave {
 
@@ -28,20 +29,16 @@ struct Decoded {
 };
 
 struct DecodeOptions {
-  bool probe = true;              // call probe_wrapper() first
-  int32_t payload_end = NO_LIMIT; // used when `probe` is false
-  int64_t fail_at = -1;           // see open_bytes()
-  int64_t start_position = 0;     // pretend the source starts this far in
+  bool probe = true;               // call probe_wrapper() first
+  int32_t payload_end = NO_LIMIT;  // used when `probe` is false
+  int64_t fail_at = -1;            // see open_bytes()
+  int64_t start_position = 0;      // pretend the source starts this far in
   uint64_t start_address = 0;
 };
 
 // Decodes `source`, named CAP.BIN, as the driver would: the probe, then
 // read_block() until it gives anything but BLOCK_TAKEN.
 Decoded decode(const std::string& source, const DecodeOptions& options = {});
-
-// The lines of the progress shown before blocks at `first`, `first` + 128,
-// ... up to and including `last`.
-std::string progress_lines(uint64_t first, uint64_t last);
 
 }  // namespace romweave
 

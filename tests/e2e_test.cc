@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "tests/progress_lines.h"
 #include "tests/run_fixture.h"
 #include "tools/capture_builder.h"
 
@@ -11,22 +12,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string progress(uint64_t first, uint64_t last) {
-  std::string lines;
-  char line[64];
-  for (uint64_t address = first; address <= last; address += 128) {
-    std::snprintf(line, sizeof line, "Checking Address %05llX...\n",
-                  static_cast<unsigned long long>(address));
-    lines += line;
-  }
-  return lines;
-}
-
 using RunTest = ToolTest;
 
 TEST_F(RunTest, FewerThanTwoNamesGiveTheSyntaxLine) {
-  for (const auto& args : {std::vector<std::string>{},
-                           std::vector<std::string>{"rom.bin"}}) {
+  for (const auto& args :
+       {std::vector<std::string>{}, std::vector<std::string>{"rom.bin"}}) {
     const ToolRun run = this->run(args);
     EXPECT_EQ(run.status, 4);
     EXPECT_EQ(run.out, "Syntax: Romweave source [source ...] destination\n");
@@ -40,8 +30,9 @@ TEST_F(RunTest, SourcesAreJoinedInOrder) {
   write_source("c.cap", make_capture(512, 1536));
   const ToolRun run = this->run({"a.cap", "b.hp", "c.cap", "rom.bin"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, progress(0, 0x20000) + progress(0x20000, 0x30000) +
-                         progress(0x30000, 0x40000) +
+  EXPECT_EQ(run.out, progress_lines(0, 0x20000) +
+                         progress_lines(0x20000, 0x30000) +
+                         progress_lines(0x30000, 0x40000) +
                          "ROM size = 40000h = 256KB\n");
   EXPECT_EQ(read_file("rom.bin"), sample_image(2048));
 }
@@ -51,7 +42,7 @@ TEST_F(RunTest, SmallAndEmptyImages) {
   write_source("two.hp", wrap_capture(make_capture(2, 1)));
   ToolRun run = this->run({"one.cap", "two.hp", "rom.bin"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, progress(0, 0x80) + progress(0x80, 0x180) +
+  EXPECT_EQ(run.out, progress_lines(0, 0x80) + progress_lines(0x80, 0x180) +
                          "ROM size = 00180h = 0KB\n");
   EXPECT_EQ(read_file("rom.bin"), sample_image(3));
 
@@ -69,13 +60,15 @@ TEST_F(RunTest, DataFaultStopsTheRunWithStatus3) {
   write_source("next.cap", make_capture(1));
   ToolRun run = this->run({"data1.cap", "next.cap", "rom.bin"});
   EXPECT_EQ(run.status, 3);
-  EXPECT_EQ(run.out, progress(0, 0x80) + "DATA1.CAP: EOF at Databyte 50\n");
+  EXPECT_EQ(run.out,
+            progress_lines(0, 0x80) + "DATA1.CAP: EOF at Databyte 50\n");
   EXPECT_EQ(read_file("rom.bin"), sample_image(2).substr(0, 128 + 50));
 
   // The sources behind a faulty one are never opened, even a missing one.
   run = this->run({"data1.cap", "missing.cap", "rom.bin"});
   EXPECT_EQ(run.status, 3);
-  EXPECT_EQ(run.out, progress(0, 0x80) + "DATA1.CAP: EOF at Databyte 50\n");
+  EXPECT_EQ(run.out,
+            progress_lines(0, 0x80) + "DATA1.CAP: EOF at Databyte 50\n");
 }
 
 TEST_F(RunTest, UnopenableSourceEndsTheRunWithStatus1) {
@@ -85,7 +78,8 @@ TEST_F(RunTest, UnopenableSourceEndsTheRunWithStatus1) {
     SCOPED_TRACE(bad);
     const ToolRun run = this->run({"good.cap", bad, "rom.bin"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, progress(0, 0x100) + "Error: Unable to open file " +
+    EXPECT_EQ(run.out, progress_lines(0, 0x100) +
+                           "Error: Unable to open file " +
                            ToolTest::upper(bad) + " !\n");
     EXPECT_EQ(read_file("rom.bin"), sample_image(2));
   }
@@ -114,7 +108,8 @@ TEST_F(RunTest, UnwritableDestinationGivesStatus2) {
   for (const std::string bad : {"no/such/rom.bin", "folder"}) {
     const ToolRun run = this->run({"good.cap", bad});
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.out, "Error: Unable to overwrite file " + ToolTest::upper(bad) + " !\n");
+    EXPECT_EQ(run.out, "Error: Unable to overwrite file " +
+                           ToolTest::upper(bad) + " !\n");
   }
 }
 
@@ -135,6 +130,11 @@ TEST_F(RunTest, DestinationThatIsAlsoASourceIsRefused) {
                            " is both source and destination !\n");
   }
   EXPECT_FALSE(exists("rom.bin"));
+
+  // A missing source must not be read back from the destination just made.
+  const ToolRun run = this->run({"new.bin", "new.bin"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "Error: File NEW.BIN is both source and destination !\n");
 }
 
 TEST_F(RunTest, FailedWritesAreNotPassedOffAsSuccess) {
@@ -142,7 +142,8 @@ TEST_F(RunTest, FailedWritesAreNotPassedOffAsSuccess) {
   write_source("good.cap", make_capture(40));
   ToolRun run = this->run({"good.cap", "/dev/full"});
   EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.out, progress(0, 40 * 128) + "Error: Unable to write file /DEV/FULL !\n");
+  EXPECT_EQ(run.out, progress_lines(0, 40 * 128) +
+                         "Error: Unable to write file /DEV/FULL !\n");
 
   // A fault message printed before it stays.
   std::string broken = make_capture(40);
@@ -150,7 +151,8 @@ TEST_F(RunTest, FailedWritesAreNotPassedOffAsSuccess) {
   write_source("broken.cap", broken);
   run = this->run({"broken.cap", "/dev/full"});
   EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.out, progress(0, 39 * 128) + "BROKEN.CAP: EOF at checksum\n" +
+  EXPECT_EQ(run.out, progress_lines(0, 39 * 128) +
+                         "BROKEN.CAP: EOF at checksum\n" +
                          "Error: Unable to write file /DEV/FULL !\n");
 }
 
@@ -159,8 +161,8 @@ TEST_F(RunTest, ReadErrorIsNoEndOfFile) {
   write_source("good.cap", make_capture(2));
   const ToolRun run = this->run({"good.cap", "/proc/self/mem", "rom.bin"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out,
-            progress(0, 0x100) + "Error: Unable to read file /PROC/SELF/MEM !\n");
+  EXPECT_EQ(run.out, progress_lines(0, 0x100) +
+                         "Error: Unable to read file /PROC/SELF/MEM !\n");
   EXPECT_EQ(read_file("rom.bin"), sample_image(2));
 }
 

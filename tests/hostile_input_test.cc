@@ -7,22 +7,12 @@
 #include <cstdio>
 #include <random>
 
+#include "tests/progress_lines.h"
 #include "tests/run_fixture.h"
 #include "tools/capture_builder.h"
 
 namespace romweave {
 namespace {
-
-std::string progress(uint64_t first, uint64_t last) {
-  std::string lines;
-  char line[64];
-  for (uint64_t address = first; address <= last; address += 128) {
-    std::snprintf(line, sizeof line, "Checking Address %05llX...\n",
-                  static_cast<unsigned long long>(address));
-    lines += line;
-  }
-  return lines;
-}
 
 // The size line for `blocks` blocks.
 std::string size_line(uint64_t blocks) {
@@ -63,13 +53,13 @@ TEST_F(HostileInputTest, BytesBehindTheLastBlock) {
     write_source("raw.cap", make_capture(3) + tail.tail);
     ToolRun run = this->run({"raw.cap", "rom.bin"});
     EXPECT_EQ(run.status, 3);
-    EXPECT_EQ(run.out, progress(0, 0x180) + "RAW.CAP: No SOH\n");
+    EXPECT_EQ(run.out, progress_lines(0, 0x180) + "RAW.CAP: No SOH\n");
     EXPECT_EQ(read_file("rom.bin"), sample_image(3));
 
     write_source("wrapped.hp", wrap_capture(make_capture(3)) + tail.tail);
     run = this->run({"wrapped.hp", "rom.bin"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, progress(0, 0x180) + size_line(3));
+    EXPECT_EQ(run.out, progress_lines(0, 0x180) + size_line(3));
     EXPECT_EQ(read_file("rom.bin"), sample_image(3));
   }
 }
@@ -95,7 +85,7 @@ TEST_F(HostileInputTest, OneKilobyteBlocksAreNotRead) {
   write_source("mixed.cap", make_capture(2) + one_k);
   run = this->run({"mixed.cap", "rom.bin"});
   EXPECT_EQ(run.status, 3);
-  EXPECT_EQ(run.out, progress(0, 0x100) + "MIXED.CAP: No SOH\n");
+  EXPECT_EQ(run.out, progress_lines(0, 0x100) + "MIXED.CAP: No SOH\n");
   EXPECT_EQ(read_file("rom.bin"), sample_image(2));
 }
 
@@ -106,8 +96,8 @@ TEST_F(HostileInputTest, SameSourceNamedTwice) {
   write_source("b.hp", wrap_capture(make_capture(1, 2)));
   const ToolRun run = this->run({"a.cap", "b.hp", "a.cap", "rom.bin"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, progress(0, 0x100) + progress(0x100, 0x180) +
-                         progress(0x180, 0x280) + size_line(5));
+  EXPECT_EQ(run.out, progress_lines(0, 0x100) + progress_lines(0x100, 0x180) +
+                         progress_lines(0x180, 0x280) + size_line(5));
   EXPECT_EQ(read_file("rom.bin"), sample_image(3) + sample_image(2));
 }
 
@@ -141,11 +131,11 @@ TEST_F(HostileInputTest, CutInsideEachFieldOfTheLastBlock) {
           cut.kept <= 3 ? 0 : std::min<size_t>(cut.kept - 3, 128);
       if (cut.message == nullptr) {
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out, progress(0, 0x100) + size_line(2));
+        EXPECT_EQ(run.out, progress_lines(0, 0x100) + size_line(2));
       } else {
         EXPECT_EQ(run.status, 3);
-        EXPECT_EQ(run.out,
-                  progress(0, 0x100) + upper(name) + ": " + cut.message + "\n");
+        EXPECT_EQ(run.out, progress_lines(0, 0x100) + upper(name) + ": " +
+                               cut.message + "\n");
       }
       EXPECT_EQ(read_file("rom.bin"), image.substr(0, 256 + data));
     }
@@ -162,9 +152,9 @@ TEST_F(HostileInputTest, EmptySourcesAddNothing) {
   const ToolRun run =
       this->run({"a.cap", "empty.cap", "empty.hp", "b.cap", "rom.bin"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, progress(0, 0x80) + progress(0x80, 0x80) +
-                         progress(0x80, 0x80) + progress(0x80, 0x100) +
-                         size_line(2));
+  EXPECT_EQ(run.out, progress_lines(0, 0x80) + progress_lines(0x80, 0x80) +
+                         progress_lines(0x80, 0x80) +
+                         progress_lines(0x80, 0x100) + size_line(2));
   EXPECT_EQ(read_file("rom.bin"), sample_image(2));
 }
 
@@ -214,7 +204,7 @@ TEST_F(HostileInputTest, WrapperLengthFields) {
     write_source("odd.hp", header_with_length(c.nibbles) + capture + c.behind);
     const ToolRun run = this->run({"odd.hp", "rom.bin"});
     EXPECT_EQ(run.status, c.status);
-    EXPECT_EQ(run.out, progress(0, 0x100) + c.tail);
+    EXPECT_EQ(run.out, progress_lines(0, 0x100) + c.tail);
     EXPECT_EQ(read_file("rom.bin"), sample_image(2));
   }
 }
@@ -241,14 +231,14 @@ TEST_F(HostileInputTest, AwkwardNamesAreUsedAsGiven) {
     write_source(n.source, make_capture(2));
     ToolRun run = this->run({n.source, n.destination});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, progress(0, 0x100) + size_line(2));
+    EXPECT_EQ(run.out, progress_lines(0, 0x100) + size_line(2));
     EXPECT_EQ(read_file(n.destination), sample_image(2));
 
     write_source(n.source, cut);
     run = this->run({n.source, n.destination});
     EXPECT_EQ(run.status, 3);
-    EXPECT_EQ(run.out,
-              progress(0, 0x80) + upper(n.source) + ": EOF at checksum\n");
+    EXPECT_EQ(run.out, progress_lines(0, 0x80) + upper(n.source) +
+                           ": EOF at checksum\n");
     EXPECT_EQ(read_file(n.destination), sample_image(2));
     sources_.erase(n.source);  // a later row writes "-" as its destination
   }
@@ -273,7 +263,7 @@ TEST_F(HostileInputTest, DestinationFaultsComeFirst) {
       {{"good.cap", ""}, 2, "Error: Unable to overwrite file  !\n"},
       {{"good.cap", "", "rom.bin"},
        1,
-       progress(0, 0x80) + "Error: Unable to open file  !\n"},
+       progress_lines(0, 0x80) + "Error: Unable to open file  !\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0] + " ... " + c.args.back());

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -41,14 +42,16 @@ std::string without_carriage_returns(const std::string& text) {
 }  // namespace
 
 void ToolTest::SetUp() {
-  std::string pattern = (fs::temp_directory_path() / "romweave-test-XXXXXX").string();
+  std::string pattern =
+      (fs::temp_directory_path() / "romweave-test-XXXXXX").string();
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   folder_ = pattern;
 }
 
 void ToolTest::TearDown() {
   std::error_code ignored;
-  fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add,
+                  ignored);
   fs::remove_all(folder_, ignored);
 }
 
@@ -120,9 +123,17 @@ ToolRun ToolTest::run(const std::vector<std::string>& args) {
       WIFEXITED(wait_status)) {
     result.status = WEXITSTATUS(wait_status);
   }
-  // A Windows program ends its lines with CR LF on standard output.
+  // A Windows program ends its lines with CR LF on standard output, the C
+  // runtime's text mode turning every LF into that pair; a bare LF would
+  // mean standard output lost its text mode somewhere.
   result.out = slurp(out_name);
-  if (windows_target()) result.out = without_carriage_returns(result.out);
+  if (windows_target()) {
+    const std::string lines = without_carriage_returns(result.out);
+    EXPECT_EQ(result.out.size() - lines.size(),
+              static_cast<size_t>(std::count(lines.begin(), lines.end(), '\n')))
+        << "every line of a Windows tool ends in CR LF";
+    result.out = lines;
+  }
   result.err = slurp(err_name);
   if (!windows_target()) {
     EXPECT_EQ(result.err, "") << "nothing goes to stderr";

@@ -13,9 +13,9 @@ namespace romweave {
 
 // What one run of the tool did.
 struct ToolRun {
-  int status = -1;     // exit status, or -1 when it did not exit normally
-  std::string out;     // standard output; a Windows tool's CR LF read as LF
-  std::string err;     // standard error
+  int status = -1;  // exit status, or -1 when it did not exit normally
+  std::string out;  // standard output; a Windows tool's CR LF read as LF
+  std::string err;  // standard error
 };
 
 // Each test gets a fresh folder that is the tool's working folder, so file
@@ -51,10 +51,10 @@ class ToolTest : public testing::Test {
 };
 
 // Skips a test that needs files only Linux has.
-#define SKIP_UNLESS_LINUX_TARGET()                                 \
-  do {                                                            \
-    if (::romweave::ToolTest::windows_target())                   \
-      GTEST_SKIP() << "needs a file that only Linux provides";    \
+#define SKIP_UNLESS_LINUX_TARGET()                             \
+  do {                                                         \
+    if (::romweave::ToolTest::windows_target())                \
+      GTEST_SKIP() << "needs a file that only Linux provides"; \
   } while (0)
 
 }  // namespace romweave

@@ -32,8 +32,9 @@ std::string make_capture(size_t blocks, uint64_t first) {
   std::string capture;
   capture.reserve(blocks * 132);
   for (size_t i = 0; i < blocks; ++i) {
-    append_block(capture, static_cast<uint8_t>(i + 1),
-                 reinterpret_cast<const unsigned char*>(image.data()) + i * 128);
+    append_block(
+        capture, static_cast<uint8_t>(i + 1),
+        reinterpret_cast<const unsigned char*>(image.data()) + i * 128);
   }
   return capture;
 }

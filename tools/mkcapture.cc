@@ -72,8 +72,8 @@ int main(int argc, char** argv) {
   // memory.
   const unsigned long long SLICE = 4096;
   for (unsigned long long done = 0; ok && done < blocks; done += SLICE) {
-    const size_t count = static_cast<size_t>(
-        blocks - done < SLICE ? blocks - done : SLICE);
+    const size_t count =
+        static_cast<size_t>(blocks - done < SLICE ? blocks - done : SLICE);
     const std::string data = romweave::sample_image(count, first + done);
     std::string slice;
     slice.reserve(count * 132);
@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
           slice, static_cast<uint8_t>(done + b + 1),
           reinterpret_cast<const unsigned char*>(data.data()) + b * 128);
     }
-    ok = write_all(capture, slice) && (image == nullptr || write_all(image, data));
+    ok = write_all(capture, slice) &&
+         (image == nullptr || write_all(image, data));
   }
   ok = std::fclose(capture) == 0 && ok;
   if (image != nullptr) ok = std::fclose(image) == 0 && ok;

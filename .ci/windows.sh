@@ -1,0 +1,60 @@
+#!/bin/sh
+# CI step: cross-builds romweave.exe with mingw-w64, checks that it needs no
+# DLL beyond those Windows ships, and runs the end-to-end tests against it
+# under Wine.  Run as root from anywhere; installs the Debian packages it
+# needs when they are missing.
+#
+# ROMWEAVE_HOST_BUILD names the Linux build folder that holds the tests
+# (default: build, as .ci/run leaves it); it is configured and brought up to
+# date here, so the step also runs alone.
+set -eu
+cd "$(dirname "$0")/.."
+started=$(date +%s)
+
+step() {
+  echo "windows.sh: $* ($(($(date +%s) - started)) s)"
+}
+
+need() {
+  missing=
+  for package in "$@"; do
+    dpkg-query --show --showformat='${Status}' "$package" 2>/dev/null |
+      grep -q 'ok installed' || missing="$missing $package"
+  done
+  [ -z "$missing" ] && return 0
+  step "installing$missing"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  # shellcheck disable=SC2086
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends $missing
+}
+
+need cmake make g++ libgtest-dev g++-mingw-w64-x86-64 wine64
+
+step "cross build"
+cross=build-mingw
+cmake -S . -B "$cross" --no-warn-unused-cli -DROMWEAVE_BUILD_TESTS=OFF \
+  -DCMAKE_TOOLCHAIN_FILE=packaging/mingw-w64-x86_64.cmake \
+  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
+cmake --build "$cross" -j2 --target romweave >/dev/null
+exe=$PWD/$cross/romweave.exe
+
+# The .exe must run alone: no runtime DLL of the compiler may be imported.
+dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
+for dll in $dlls; do
+  case $(echo "$dll" | tr 'A-Z' 'a-z') in
+    kernel32.dll | msvcrt.dll | advapi32.dll | user32.dll | shell32.dll) ;;
+    *)
+      echo "windows.sh: romweave.exe imports $dll" >&2
+      exit 1
+      ;;
+  esac
+done
+step "romweave.exe imports only:" $dlls
+
+step "end-to-end tests under Wine"
+host=${ROMWEAVE_HOST_BUILD:-build}
+cmake -S . -B "$host" -DROMWEAVE_WINDOWS_EXE="$exe" >/dev/null
+cmake --build "$host" -j2 --target e2e_tests >/dev/null
+ctest --test-dir "$host" -L wine -j2 --output-on-failure
+step "done"

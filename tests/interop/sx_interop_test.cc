@@ -1,0 +1,313 @@
+// The built tool on captures made by a real XMODEM sender: `sx` from the
+// lrzsz package, driven by the receiver in xmodem_receiver.h.  Our own
+// capture builder could share a misreading with the decoder; these captures
+// cannot.
+//
+// What sx does, as found by running it (lrzsz 0.12.21): after a NAK it
+// sends 132-byte checksum blocks numbered from 1, fills the last block with
+// 0x1A (Ctrl-Z, the CP/M end-of-file mark), ends with one EOT once each
+// block is acknowledged, and exits with status 0.  An empty file is sent as
+// a lone EOT: no block at all.
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tests/interop/xmodem_receiver.h"
+#include "tests/progress_lines.h"
+#include "tests/run_fixture.h"
+#include "tools/capture_builder.h"
+
+namespace romweave {
+namespace {
+
+// What sx fills the last block with.
+constexpr char SX_FILL = 0x1A;
+
+std::string size_line(uint64_t size) {
+  char line[64];
+  std::snprintf(line, sizeof line, "ROM size = %05llXh = %lluKB\n",
+                static_cast<unsigned long long>(size),
+                static_cast<unsigned long long>(size / 1024));
+  return line;
+}
+
+// Compares images of up to 256 KiB and names the first byte that differs,
+// rather than printing both.
+testing::AssertionResult same_image(const std::string& got,
+                                    const std::string& expected) {
+  if (got == expected) return testing::AssertionSuccess();
+  size_t at = 0;
+  while (at < got.size() && at < expected.size() && got[at] == expected[at])
+    ++at;
+  return testing::AssertionFailure()
+         << "the image has " << got.size() << " bytes, " << expected.size()
+         << " expected; the first difference is at offset " << at;
+}
+
+// `bytes` with sx's fill up to a whole number of blocks.
+std::string filled(const std::string& bytes) {
+  return bytes + std::string((128 - bytes.size() % 128) % 128, SX_FILL);
+}
+
+std::string without_eot(const std::string& capture) {
+  return capture.substr(0, capture.size() - 1);
+}
+
+std::string sample_bytes(size_t size, uint64_t from = 0) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) {
+    bytes[i] = static_cast<char>(sample_byte(from + i));
+  }
+  return bytes;
+}
+
+// 256 KiB of pseudo-random code broken by runs of the bytes that mean
+// something on an XMODEM line (SOH, EOT, NAK, sx's fill) and of the cleared
+// and erased bytes that ROMs are full of.  The runs begin and end inside
+// blocks, straddle block borders and fill whole blocks; the image ends in
+// bytes that look like sx's own fill.
+std::string rom_image() {
+  std::string image = sample_bytes(256 * 1024, 1 << 20);
+  const char kinds[] = {0x01, 0x04, 0x15, 0x1A, 0x00, '\xFF'};
+  const size_t lengths[] = {1, 2, 127, 128, 129, 131, 132, 133, 256, 700, 2048};
+  size_t at = 0;
+  for (size_t i = 0; at < 96 * 1024; ++i) {
+    const size_t length = lengths[i % std::size(lengths)];
+    image.replace(at, length, length, kinds[i % std::size(kinds)]);
+    at += length + 1 + i * 37 % 200;
+  }
+  for (size_t i = 0; i < std::size(kinds); ++i) {
+    image.replace(100 * 1024 + i * 256, 256, 256, kinds[i]);
+  }
+  image.replace(192 * 1024, 64 * 1024, 64 * 1024, '\xFF');
+  image.replace(image.size() - 100, 100, 100, SX_FILL);
+  return image;
+}
+
+// Runs the tests on a machine with sx; CI must have it, so there a missing
+// sx is a failure, not a skip.
+class SxTest : public ToolTest {
+ protected:
+  void SetUp() override {
+    ToolTest::SetUp();
+    if (HasFatalFailure()) return;
+    sx_ = find_sx();
+    if (!sx_.empty()) return;
+    const char* ci = std::getenv("CI");
+    if (ci != nullptr && *ci != '\0') {
+      FAIL() << "sx is not installed: install lrzsz (.ci/interop.sh does)";
+    }
+    GTEST_SKIP() << "sx is not installed (apt-get install lrzsz)";
+  }
+
+  // Sends `payload` as a file with `sx --xmodem --binary` and leaves in
+  // `capture` every byte that sx sent.
+  void send(const std::string& payload, std::string* capture) {
+    const std::string name = "payload" + std::to_string(++payloads_) + ".bin";
+    write_file(name, payload);
+    const Transfer transfer =
+        receive_xmodem({sx_, "--xmodem", "--binary", path(name)});
+    ASSERT_FALSE(transfer.timed_out) << describe(transfer);
+    ASSERT_EQ(transfer.status, 0) << describe(transfer);
+    // Every block went through at the first try and one EOT closed it.
+    const size_t blocks = (payload.size() + 127) / 128;
+    ASSERT_EQ(transfer.capture.size(), blocks * 132 + 1) << describe(transfer);
+    ASSERT_EQ(transfer.capture.back(), XMODEM_EOT) << describe(transfer);
+    *capture = transfer.capture;
+  }
+
+  std::string sx_;
+  int payloads_ = 0;
+};
+
+struct Payload {
+  const char* name;
+  std::string (*bytes)();
+};
+
+const Payload PAYLOADS[] = {
+    {"Empty", [] { return std::string(); }},
+    {"OneByte", [] { return sample_bytes(1); }},
+    {"OneShortOfABlock", [] { return sample_bytes(127); }},
+    {"OneBlock", [] { return sample_bytes(128); }},
+    {"OneOverABlock", [] { return sample_bytes(129); }},
+    // 301 blocks: numbers 1 to 255, then 0, then 1 to 45.
+    {"BlockNumbersWrap", [] { return sample_bytes(300 * 128 + 5); }},
+    {"RomImage256K", rom_image},
+};
+
+void PrintTo(const Payload& payload, std::ostream* out) {
+  *out << payload.name;
+}
+
+class SxPayloadTest : public SxTest,
+                      public testing::WithParamInterface<Payload> {};
+
+TEST_P(SxPayloadTest, CaptureWithoutItsEotConvertsCleanly) {
+  const std::string payload = GetParam().bytes();
+  std::string capture;
+  ASSERT_NO_FATAL_FAILURE(send(payload, &capture));
+  write_source("sx.cap", without_eot(capture));
+  const ToolRun run = this->run({"sx.cap", "rom.bin"});
+  const uint64_t size = filled(payload).size();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, progress_lines(0, size) + size_line(size));
+  EXPECT_TRUE(same_image(read_file("rom.bin"), filled(payload)));
+}
+
+TEST_P(SxPayloadTest, CaptureAsSentFaultsAtItsEot) {
+  const std::string payload = GetParam().bytes();
+  std::string capture;
+  ASSERT_NO_FATAL_FAILURE(send(payload, &capture));
+  write_source("sx.cap", capture);
+  const ToolRun run = this->run({"sx.cap", "rom.bin"});
+  const uint64_t size = filled(payload).size();
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.out, progress_lines(0, size) + "SX.CAP: No SOH\n");
+  EXPECT_TRUE(same_image(read_file("rom.bin"), filled(payload)));
+}
+
+TEST_P(SxPayloadTest, WrappedCaptureConvertsToTheSameImage) {
+  const std::string payload = GetParam().bytes();
+  std::string capture;
+  ASSERT_NO_FATAL_FAILURE(send(payload, &capture));
+  const uint64_t size = filled(payload).size();
+  const std::string wrapped = wrap_capture(without_eot(capture));
+  const struct {
+    const char* name;
+    std::string bytes;
+    int status;
+    std::string last_line;
+  } cases[] = {
+      {"sx.hp", wrapped, 0, size_line(size)},
+      // As after the wrapped file itself went over XMODEM: the fill behind
+      // the string is never read.
+      {"filled.hp", filled(wrapped), 0, size_line(size)},
+      {"eot.hp", filled(wrap_capture(capture)), 3, "EOT.HP: No SOH\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    write_source(c.name, c.bytes);
+    const ToolRun run = this->run({c.name, "rom.bin"});
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, progress_lines(0, size) + c.last_line);
+    EXPECT_TRUE(same_image(read_file("rom.bin"), filled(payload)));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Payloads, SxPayloadTest, testing::ValuesIn(PAYLOADS),
+                         [](const testing::TestParamInfo<Payload>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST_F(SxTest, RealCapturesAreJoinedInOrder) {
+  const std::vector<std::string> payloads = {
+      sample_bytes(129, 1000), sample_bytes(300 * 128 + 5, 2000),
+      sample_bytes(1, 3000), "", sample_bytes(127, 4000)};
+  std::vector<std::string> captures(payloads.size());
+  for (size_t i = 0; i < payloads.size(); ++i) {
+    ASSERT_NO_FATAL_FAILURE(send(payloads[i], &captures[i]));
+  }
+  write_source("a.cap", without_eot(captures[0]));
+  write_source("b.hp", filled(wrap_capture(without_eot(captures[1]))));
+  write_source("c.cap", without_eot(captures[2]));
+  write_source("d.cap", without_eot(captures[3]));
+  write_source("e.cap", without_eot(captures[4]));
+  ToolRun run =
+      this->run({"a.cap", "b.hp", "c.cap", "d.cap", "e.cap", "rom.bin"});
+  std::string image, out;
+  for (const std::string& payload : payloads) {
+    out += progress_lines(image.size(), image.size() + filled(payload).size());
+    image += filled(payload);
+  }
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, out + size_line(image.size()));
+  EXPECT_TRUE(same_image(read_file("rom.bin"), image));
+
+  // A capture kept with its EOT ends the run there, with the data of all
+  // the captures before it and of its own blocks.
+  write_source("c-eot.cap", captures[2]);
+  run = this->run({"a.cap", "b.hp", "c-eot.cap", "e.cap", "rom.bin"});
+  image = filled(payloads[0]) + filled(payloads[1]) + filled(payloads[2]);
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.out, progress_lines(0, 0x100) + progress_lines(0x100, 0x100 + 301 * 128) +
+                         progress_lines(0x100 + 301 * 128, image.size()) +
+                         "C-EOT.CAP: No SOH\n");
+  EXPECT_TRUE(same_image(read_file("rom.bin"), image));
+}
+
+// The 256 KiB image makes a string whose length in nibbles needs the top
+// bit of its 20-bit field.  Sending that wrapped file through sx once more
+// gives a file with real fill behind the string.
+TEST_F(SxTest, LargeWrappedImageSurvivesASecondTransfer) {
+  const std::string image = rom_image();
+  std::string capture;
+  ASSERT_NO_FATAL_FAILURE(send(image, &capture));
+  const std::string wrapped = wrap_capture(without_eot(capture));
+  ASSERT_GE(static_cast<unsigned char>(wrapped[12]), 0x80);
+
+  std::string outer;
+  ASSERT_NO_FATAL_FAILURE(send(wrapped, &outer));
+  write_source("outer.cap", without_eot(outer));
+  ToolRun run = this->run({"outer.cap", "inner.hp"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, progress_lines(0, filled(wrapped).size()) +
+                         size_line(filled(wrapped).size()));
+  const std::string inner = read_file("inner.hp");
+  ASSERT_TRUE(same_image(inner, filled(wrapped)));
+  ASSERT_GT(inner.size(), wrapped.size());
+
+  write_source("inner.hp", inner);
+  run = this->run({"inner.hp", "rom.bin"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, progress_lines(0, image.size()) + size_line(image.size()));
+  EXPECT_TRUE(same_image(read_file("rom.bin"), image));
+}
+
+// The receiver itself must never hang a test run, whatever the sender does.
+TEST(XmodemReceiverTest, GivesUpOnASenderThatStaysSilentOrStalls) {
+  using std::chrono::milliseconds;
+  const auto timed = [](const std::vector<std::string>& command,
+                        const ReceiveLimits& limits, Transfer* transfer) {
+    const auto start = std::chrono::steady_clock::now();
+    *transfer = receive_xmodem(command, limits);
+    return std::chrono::steady_clock::now() - start;
+  };
+  ReceiveLimits limits;
+  limits.total = milliseconds(1500);
+  limits.quiet = milliseconds(300);
+  limits.nak_again = milliseconds(100);
+  Transfer transfer;
+
+  // Never reads: the first NAK stays in the pipe and is not repeated.
+  auto took = timed({"sh", "-c", "exec sleep 30"}, limits, &transfer);
+  EXPECT_TRUE(transfer.timed_out);
+  EXPECT_EQ(transfer.status, -1);
+  EXPECT_EQ(transfer.naks, 1);
+  EXPECT_LT(took, std::chrono::seconds(10));
+
+  // Reads but never answers (its output stays open on descriptor 3): the
+  // NAK is repeated.
+  took = timed({"sh", "-c", "exec cat 3>&1 >/dev/null"}, limits, &transfer);
+  EXPECT_TRUE(transfer.timed_out);
+  EXPECT_GT(transfer.naks, 1);
+  EXPECT_LT(took, std::chrono::seconds(10));
+
+  // Stops in the middle of a block: the quiet limit ends it long before
+  // the total one.
+  limits.total = milliseconds(20000);
+  took = timed({"sh", "-c", "printf '\\001\\001\\376'; exec sleep 30"}, limits,
+               &transfer);
+  EXPECT_TRUE(transfer.timed_out);
+  EXPECT_EQ(transfer.capture, "\x01\x01\xFE");
+  EXPECT_EQ(transfer.blocks, 0);
+  EXPECT_LT(took, std::chrono::seconds(10));
+}
+
+}  // namespace
+}  // namespace romweave
