@@ -216,18 +216,22 @@ TEST_F(HostileInputTest, AwkwardNamesAreUsedAsGiven) {
   const struct {
     std::string source;
     std::string destination;
+    bool ascii;
   } names[] = {
-      {"my capture.cap", "rom image.bin"},
-      {"-", "-o"},
-      {"--", "--help"},
-      {"-v.cap", "-"},
-      {"caf\xC3\xA9.cap", "r\xC3\xB6m.bin"},  // UTF-8
-      {"\xE9t\xE9.cap", "\xFF.bin"},          // Latin-1 and a stray byte
+      {"my capture.cap", "rom image.bin", true},
+      {"-", "-o", true},
+      {"--", "--help", true},
+      {"-v.cap", "-", true},
+      {"caf\xC3\xA9.cap", "r\xC3\xB6m.bin", false},  // UTF-8
+      {"\xE9t\xE9.cap", "\xFF.bin", false},          // Latin-1 and a stray byte
   };
   std::string cut = make_capture(2);
   cut.pop_back();
   for (const auto& n : names) {
     SCOPED_TRACE(n.source + " -> " + n.destination);
+    // A Windows tool gets its arguments in its own code page, not as the
+    // bytes of these Linux names.
+    if (!n.ascii && ToolTest::windows_target()) continue;
     write_source(n.source, make_capture(2));
     ToolRun run = this->run({n.source, n.destination});
     EXPECT_EQ(run.status, 0);
