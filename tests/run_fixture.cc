@@ -100,7 +100,6 @@ ToolRun ToolTest::run(const std::vector<std::string>& args) {
   command.push_back(tool_path());
   command.insert(command.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  argv.reserve(command.size() + 1);
   for (std::string& arg : command) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
