@@ -4,7 +4,7 @@
 # every leak and every file the tool left open at exit (descriptors it
 # inherited are not its own).  The tool's exit status is passed on.
 #
-#   ROMWEAVE_RUNNER=$PWD/tests/valgrind_runner.sh ctest --test-dir build
+# .ci/valgrind.sh shows how to use it.
 log=$(mktemp) || exit 125
 valgrind --quiet --error-exitcode=125 --leak-check=full \
   --show-leak-kinds=all --errors-for-leak-kinds=all --track-fds=yes \
