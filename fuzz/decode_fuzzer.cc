@@ -2,13 +2,13 @@
 // wrapper probe and the block reader as the driver runs them, and checked
 // against what a reader taking one byte at a time must do.
 //
-// The first input byte chooses how the rest is used:
-//   bit 0  two sources in a row; the next two bytes (little-endian) say
-//          where the first one ends
-//   bit 1  the last source fails with a read error at the offset given by
-//          the next two bytes (little-endian)
-//   bit 2  the first source begins with 496 sound blocks, so that what
-//          follows straddles the end of the first 64 KiB read ahead
+// The first input byte chooses how the rest is used (fuzz_input.h):
+//   TWO_SOURCES  two sources in a row; the next two bytes (little-endian)
+//                say where the first one ends
+//   READ_ERROR   the last source fails with a read error at the offset
+//                given by the next two bytes (little-endian)
+//   AFTER_LEAD   the first source begins with LEAD_BLOCKS sound blocks, so
+//                that what follows straddles the end of the first read-ahead
 // Everything behind those bytes is the sources' content.
 //
 // Every input must leave, for each source: exactly one progress line per
@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "capture/capture.h"
+#include "fuzz/fuzz_input.h"
 #include "tools/capture_builder.h"
 
 namespace romweave {
@@ -43,10 +44,6 @@ namespace {
                condition);
   std::abort();
 }
-
-// Sound blocks put in front of the first source by bit 2: 65472 bytes, so
-// that the next block crosses the end of the first read-ahead.
-constexpr size_t LEAD_BLOCKS = 496;
 
 struct Source {
   std::string name;
@@ -102,9 +99,9 @@ unsigned little_endian_16(const uint8_t* data, size_t size, size_t& at) {
 std::vector<Source> sources_from(const uint8_t* data, size_t size) {
   const uint8_t control = size > 0 ? data[0] : 0;
   size_t at = size > 0 ? 1 : 0;
-  const bool two = control & 1;
-  const bool failing = control & 2;
-  const bool lead = control & 4;
+  const bool two = control & TWO_SOURCES;
+  const bool failing = control & READ_ERROR;
+  const bool lead = control & AFTER_LEAD;
   const size_t split = two ? little_endian_16(data, size, at) : 0;
   const unsigned fail_at = failing ? little_endian_16(data, size, at) : 0;
   const std::string content(reinterpret_cast<const char*>(data) + at,

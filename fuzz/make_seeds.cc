@@ -18,6 +18,7 @@
 #include <map>
 #include <string>
 
+#include "fuzz/fuzz_input.h"
 #include "tools/capture_builder.h"
 
 namespace {
@@ -26,18 +27,17 @@ namespace fs = std::filesystem;
 using romweave::make_capture;
 using romweave::wrap_capture;
 
-// Control bytes, as decode_fuzzer.cc reads them.
-constexpr char ONE_SOURCE = 0;
-constexpr char TWO_SOURCES = 1;
-constexpr char READ_ERROR = 2;
-constexpr char AFTER_LEAD = 4;  // behind 496 sound blocks
-
 std::string little_endian_16(unsigned value) {
   return {static_cast<char>(value & 0xFF),
           static_cast<char>(value >> 8 & 0xFF)};
 }
 
-std::string one(const std::string& source) { return ONE_SOURCE + source; }
+// The first byte of a seed, with the bits of fuzz_input.h.
+std::string control(unsigned char bits) {
+  return std::string(1, static_cast<char>(bits));
+}
+
+std::string one(const std::string& source) { return control(0) + source; }
 
 std::map<std::string, std::string> seeds() {
   std::map<std::string, std::string> s;
@@ -74,19 +74,21 @@ std::map<std::string, std::string> seeds() {
   s["wrapped-other-object"] = one(other);
 
   const std::string first = make_capture(1);
-  s["two-sources"] = TWO_SOURCES + little_endian_16(first.size()) + first +
+  s["two-sources"] = control(romweave::TWO_SOURCES) +
+                     little_endian_16(first.size()) + first +
                      wrap_capture(make_capture(1, 1));
   s["read-error-in-data"] =
-      READ_ERROR + little_endian_16(200) + make_capture(2);
-  s["read-error-in-header"] =
-      READ_ERROR + little_endian_16(5) + wrap_capture(make_capture(1));
+      control(romweave::READ_ERROR) + little_endian_16(200) + make_capture(2);
+  s["read-error-in-header"] = control(romweave::READ_ERROR) +
+                              little_endian_16(5) +
+                              wrap_capture(make_capture(1));
 
-  // Blocks 497 and 498 carry the numbers 241 and 242.
-  std::string behind_lead(1, AFTER_LEAD);
-  const std::string image = romweave::sample_image(2, 496);
-  for (int i = 0; i < 2; ++i) {
+  // The two blocks behind the lead carry its numbers on.
+  std::string behind_lead = control(romweave::AFTER_LEAD);
+  const std::string image = romweave::sample_image(2, romweave::LEAD_BLOCKS);
+  for (size_t i = 0; i < 2; ++i) {
     romweave::append_block(
-        behind_lead, static_cast<uint8_t>(497 + i),
+        behind_lead, static_cast<uint8_t>(romweave::LEAD_BLOCKS + 1 + i),
         reinterpret_cast<const unsigned char*>(image.data()) + i * 128);
   }
   s["behind-read-ahead"] = behind_lead;
