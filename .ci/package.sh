@@ -1,27 +1,15 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # CI step: build the Debian package and check it (control fields, file
 # list, dpkg -i, a run of the installed tool, dpkg -r).  Run as root from
 # anywhere; installs the Debian packages it needs when they are missing.
 set -eu
 cd "$(dirname "$0")/.."
 
-need() {
-  missing=
-  for package in "$@"; do
-    dpkg-query --show --showformat='${Status}' "$package" 2>/dev/null |
-      grep -q 'ok installed' || missing="$missing $package"
-  done
-  [ -z "$missing" ] && return 0
-  echo "package.sh: installing$missing"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get -o DPkg::Lock::Timeout=600 update -qq
-  # shellcheck disable=SC2086
-  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends $missing
-}
+. .ci/install-missing.sh
 
 # dpkg-dev brings dpkg-shlibdeps, which fills in the Depends line; CPack
 # uses file(1) to find the binaries it hands to it.
-need cmake make g++ dpkg-dev file gzip
+install_missing cmake make g++ dpkg-dev file gzip
 
 # Built with the hardening flags Debian builds its own packages with.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all

@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # CI step: cross-builds romweave.exe with mingw-w64, checks that it needs no
 # DLL beyond those Windows ships, and runs the end-to-end tests against it
 # under Wine.  Run as root from anywhere; installs the Debian packages it
@@ -15,21 +15,9 @@ step() {
   echo "windows.sh: $* ($(($(date +%s) - started)) s)"
 }
 
-need() {
-  missing=
-  for package in "$@"; do
-    dpkg-query --show --showformat='${Status}' "$package" 2>/dev/null |
-      grep -q 'ok installed' || missing="$missing $package"
-  done
-  [ -z "$missing" ] && return 0
-  step "installing$missing"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get -o DPkg::Lock::Timeout=600 update -qq
-  # shellcheck disable=SC2086
-  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends $missing
-}
+. .ci/install-missing.sh
 
-need cmake make g++ libgtest-dev g++-mingw-w64-x86-64 wine64
+install_missing cmake make g++ libgtest-dev g++-mingw-w64-x86-64 wine64
 
 step "cross build"
 cross=build-mingw
