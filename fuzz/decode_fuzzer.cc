@@ -29,6 +29,7 @@
 
 #include "capture/capture.h"
 #include "fuzz/fuzz_input.h"
+#include "tests/expected_output.h"
 #include "tools/capture_builder.h"
 
 namespace romweave {
@@ -128,13 +129,6 @@ std::vector<Source> sources_from(const uint8_t* data, size_t size) {
   return sources;
 }
 
-std::string progress_line(uint64_t address) {
-  char line[64];
-  std::snprintf(line, sizeof line, "Checking Address %05llX...\n",
-                static_cast<unsigned long long>(address));
-  return line;
-}
-
 // What one source must do, worked out a byte at a time from the formats.
 struct Expected {
   int32_t payload_end = NO_LIMIT;
@@ -174,7 +168,7 @@ Expected expect(const Source& source, uint64_t address) {
   char message[128];
   uint8_t number = 1;
   for (;; ++e.taken, address += BLOCK_DATA_SIZE, ++number, at += BLOCK_SIZE) {
-    e.output += progress_line(address);
+    e.output += progress_lines(address, address);
     const unsigned expected = number;
     const unsigned complement = 255 - expected;
     // A byte the block needs is missing: an error, or a fault to report.

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "capture/capture.h"
-#include "tests/progress_lines.h"
+#include "tests/expected_output.h"
 
 namespace romweave {
 

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "tests/progress_lines.h"
+#include "tests/expected_output.h"
 #include "tests/run_fixture.h"
 #include "tools/capture_builder.h"
 

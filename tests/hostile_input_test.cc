@@ -7,21 +7,12 @@
 #include <cstdio>
 #include <random>
 
-#include "tests/progress_lines.h"
+#include "tests/expected_output.h"
 #include "tests/run_fixture.h"
 #include "tools/capture_builder.h"
 
 namespace romweave {
 namespace {
-
-// The size line for `blocks` blocks.
-std::string size_line(uint64_t blocks) {
-  const unsigned long long bytes = blocks * 128;
-  char line[64];
-  std::snprintf(line, sizeof line, "ROM size = %05llXh = %lluKB\n", bytes,
-                bytes / 1024);
-  return line;
-}
 
 // A wrapper whose length field says `nibbles`, whatever follows it.
 std::string header_with_length(uint32_t nibbles) {
@@ -59,7 +50,7 @@ TEST_F(HostileInputTest, BytesBehindTheLastBlock) {
     write_source("wrapped.hp", wrap_capture(make_capture(3)) + tail.tail);
     run = this->run({"wrapped.hp", "rom.bin"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, progress_lines(0, 0x180) + size_line(3));
+    EXPECT_EQ(run.out, progress_lines(0, 0x180) + size_line(3 * 128));
     EXPECT_EQ(read_file("rom.bin"), sample_image(3));
   }
 }
@@ -97,7 +88,7 @@ TEST_F(HostileInputTest, SameSourceNamedTwice) {
   const ToolRun run = this->run({"a.cap", "b.hp", "a.cap", "rom.bin"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, progress_lines(0, 0x100) + progress_lines(0x100, 0x180) +
-                         progress_lines(0x180, 0x280) + size_line(5));
+                         progress_lines(0x180, 0x280) + size_line(5 * 128));
   EXPECT_EQ(read_file("rom.bin"), sample_image(3) + sample_image(2));
 }
 
@@ -131,7 +122,7 @@ TEST_F(HostileInputTest, CutInsideEachFieldOfTheLastBlock) {
           cut.kept <= 3 ? 0 : std::min<size_t>(cut.kept - 3, 128);
       if (cut.message == nullptr) {
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out, progress_lines(0, 0x100) + size_line(2));
+        EXPECT_EQ(run.out, progress_lines(0, 0x100) + size_line(2 * 128));
       } else {
         EXPECT_EQ(run.status, 3);
         EXPECT_EQ(run.out, progress_lines(0, 0x100) + upper(name) + ": " +
@@ -154,7 +145,7 @@ TEST_F(HostileInputTest, EmptySourcesAddNothing) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, progress_lines(0, 0x80) + progress_lines(0x80, 0x80) +
                          progress_lines(0x80, 0x80) +
-                         progress_lines(0x80, 0x100) + size_line(2));
+                         progress_lines(0x80, 0x100) + size_line(2 * 128));
   EXPECT_EQ(read_file("rom.bin"), sample_image(2));
 }
 
@@ -191,11 +182,12 @@ TEST_F(HostileInputTest, WrapperLengthFields) {
     std::string tail;  // what follows the progress lines
   } cases[] = {
       {"one nibble short: the half byte counts", 4 + 2 * 264, "\x1A", 0,
-       size_line(2)},
+       size_line(2 * 128)},
       {"one nibble over: the byte behind is read", 6 + 2 * 264, "\x1A", 3,
        "ODD.HP: No SOH\n"},
-      {"one nibble over, nothing behind", 6 + 2 * 264, "", 0, size_line(2)},
-      {"largest length, short file", 0xFFFFF, "", 0, size_line(2)},
+      {"one nibble over, nothing behind", 6 + 2 * 264, "", 0,
+       size_line(2 * 128)},
+      {"largest length, short file", 0xFFFFF, "", 0, size_line(2 * 128)},
       {"largest length, padding behind", 0xFFFFF, "\x1A\x1A", 3,
        "ODD.HP: No SOH\n"},
   };
@@ -235,7 +227,7 @@ TEST_F(HostileInputTest, AwkwardNamesAreUsedAsGiven) {
     write_source(n.source, make_capture(2));
     ToolRun run = this->run({n.source, n.destination});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, progress_lines(0, 0x100) + size_line(2));
+    EXPECT_EQ(run.out, progress_lines(0, 0x100) + size_line(2 * 128));
     EXPECT_EQ(read_file(n.destination), sample_image(2));
 
     write_source(n.source, cut);

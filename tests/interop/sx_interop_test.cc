@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/expected_output.h"
 #include "tests/interop/xmodem_receiver.h"
-#include "tests/progress_lines.h"
 #include "tests/run_fixture.h"
 #include "tools/capture_builder.h"
 
@@ -27,14 +27,6 @@ namespace {
 
 // What sx fills the last block with.
 constexpr char SX_FILL = 0x1A;
-
-std::string size_line(uint64_t size) {
-  char line[64];
-  std::snprintf(line, sizeof line, "ROM size = %05llXh = %lluKB\n",
-                static_cast<unsigned long long>(size),
-                static_cast<unsigned long long>(size / 1024));
-  return line;
-}
 
 // Compares images of up to 256 KiB and names the first byte that differs,
 // rather than printing both.
@@ -235,7 +227,8 @@ TEST_F(SxTest, RealCapturesAreJoinedInOrder) {
   run = this->run({"a.cap", "b.hp", "c-eot.cap", "e.cap", "rom.bin"});
   image = filled(payloads[0]) + filled(payloads[1]) + filled(payloads[2]);
   EXPECT_EQ(run.status, 3);
-  EXPECT_EQ(run.out, progress_lines(0, 0x100) + progress_lines(0x100, 0x100 + 301 * 128) +
+  EXPECT_EQ(run.out, progress_lines(0, 0x100) +
+                         progress_lines(0x100, 0x100 + 301 * 128) +
                          progress_lines(0x100 + 301 * 128, image.size()) +
                          "C-EOT.CAP: No SOH\n");
   EXPECT_TRUE(same_image(read_file("rom.bin"), image));
