@@ -1,10 +1,12 @@
 #include "tests/run_fixture.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +39,22 @@ std::string without_carriage_returns(const std::string& text) {
     lines += text[i];
   }
   return lines;
+}
+
+// The write end of a pipe whose read end is already closed.
+int broken_pipe() {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+  close(ends[0]);
+  return ends[1];
+}
+
+// Puts `fd` on descriptor `target` of a child about to start the tool.  A
+// descriptor already in place keeps its close-on-exec flag through dup2,
+// so that flag is cleared instead.
+bool move_to(int fd, int target) {
+  if (fd == target) return fcntl(fd, F_SETFD, 0) == 0;
+  return dup2(fd, target) == target;
 }
 
 }  // namespace
@@ -91,7 +109,8 @@ bool ToolTest::windows_target() {
   return tool.size() >= 4 && tool.compare(tool.size() - 4, 4, ".exe") == 0;
 }
 
-ToolRun ToolTest::run(const std::vector<std::string>& args) {
+ToolRun ToolTest::run(const std::vector<std::string>& args,
+                      const RunOptions& options) {
   const std::string out_name = folder_ + ".out";
   const std::string err_name = folder_ + ".err";
   std::vector<std::string> command;
@@ -103,20 +122,61 @@ ToolRun ToolTest::run(const std::vector<std::string>& args) {
   for (std::string& arg : command) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
+  // What the tool gets as descriptors 0 to 3, or -1 for none.  All are
+  // opened close-on-exec, so that the tool inherits nothing else, and lie
+  // above 2, the test program's own standard descriptors being open.
   ToolRun result;
-  const pid_t child = fork();
+  int streams[4] = {-1, -1, -1, -1};
+  const int to_file = O_WRONLY | O_CREAT | O_CLOEXEC;
+  if (!options.stdin_closed) streams[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  switch (options.stdout_kind) {
+    case STDOUT_CAUGHT:
+      streams[1] = open(out_name.c_str(), to_file | O_TRUNC, 0600);
+      break;
+    case STDOUT_CLOSED:
+      break;
+    case STDOUT_BROKEN_PIPE:
+      streams[1] = broken_pipe();
+      break;
+    case STDOUT_FILE:
+      streams[1] = open(path(options.stdout_file).c_str(), to_file | O_TRUNC, 0644);
+      break;
+    case STDOUT_APPEND:
+      streams[1] = open(path(options.stdout_file).c_str(), to_file | O_APPEND, 0644);
+      break;
+  }
+  if (!options.stderr_closed) streams[2] = open(err_name.c_str(), to_file | O_TRUNC, 0600);
+  if (options.broken_pipe_as_3) streams[3] = broken_pipe();
+  const bool wanted[4] = {!options.stdin_closed,
+                          options.stdout_kind != STDOUT_CLOSED,
+                          !options.stderr_closed, options.broken_pipe_as_3};
+  bool ready = true;
+  for (int fd = 0; fd < 4; ++fd) {
+    if (wanted[fd] && streams[fd] < 0) ready = false;
+  }
+
+  const pid_t child = ready ? fork() : -1;
   if (child == 0) {
     // Only async-signal-safe calls between fork and exec.
-    int out = open(out_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = open(err_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int in = open("/dev/null", O_RDONLY);
-    if (out < 0 || err < 0 || in < 0 || chdir(folder_.c_str()) != 0) _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
+    if (chdir(folder_.c_str()) != 0) _exit(127);
+    for (int fd = 0; fd < 4; ++fd) {
+      if (streams[fd] >= 0 && !move_to(streams[fd], fd)) _exit(127);
+      if (streams[fd] < 0 && fd <= 2) close(fd);
+    }
+    // A test program may run with SIGPIPE ignored or blocked, and the tool
+    // would inherit that; it must look after its pipes itself.
+    signal(SIGPIPE, SIG_DFL);
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    sigprocmask(SIG_UNBLOCK, &pipe_signal, nullptr);
     execvp(argv[0], argv.data());
     _exit(127);
   }
+  for (const int fd : streams) {
+    if (fd >= 0) close(fd);
+  }
+  EXPECT_TRUE(ready && child > 0) << "cannot start the tool";
   int wait_status = 0;
   if (child > 0 && waitpid(child, &wait_status, 0) == child &&
       WIFEXITED(wait_status)) {
@@ -125,7 +185,7 @@ ToolRun ToolTest::run(const std::vector<std::string>& args) {
   // A Windows program ends its lines with CR LF on standard output, the C
   // runtime's text mode turning every LF into that pair; a bare LF would
   // mean standard output lost its text mode somewhere.
-  result.out = slurp(out_name);
+  if (options.stdout_kind == STDOUT_CAUGHT) result.out = slurp(out_name);
   if (windows_target()) {
     const std::string lines = without_carriage_returns(result.out);
     EXPECT_EQ(result.out.size() - lines.size(),
@@ -133,15 +193,21 @@ ToolRun ToolTest::run(const std::vector<std::string>& args) {
         << "every line of a Windows tool ends in CR LF";
     result.out = lines;
   }
-  result.err = slurp(err_name);
+  if (!options.stderr_closed) result.err = slurp(err_name);
   if (!windows_target()) {
-    EXPECT_EQ(result.err, "") << "nothing goes to stderr";
+    EXPECT_EQ(result.err, options.expect_err) << "standard error";
+  } else {
+    EXPECT_NE(without_carriage_returns(result.err).find(options.expect_err),
+              std::string::npos)
+        << "standard error: " << result.err;
   }
   std::remove(out_name.c_str());
   std::remove(err_name.c_str());
 
   for (const auto& [name, bytes] : sources_) {
-    EXPECT_EQ(read_file(name), bytes) << "source " << name << " changed";
+    const std::string now = read_file(name);
+    EXPECT_TRUE(now == bytes) << "source " << name << " changed: "
+                              << now.size() << " bytes, were " << bytes.size();
   }
   return result;
 }

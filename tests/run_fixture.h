@@ -14,8 +14,35 @@ namespace romweave {
 // What one run of the tool did.
 struct ToolRun {
   int status = -1;  // exit status, or -1 when it did not exit normally
-  std::string out;  // standard output; a Windows tool's CR LF read as LF
-  std::string err;  // standard error
+  std::string out;  // standard output when caught; a Windows tool's CR LF
+                    // read as LF
+  std::string err;  // standard error, as written
+};
+
+// Where a run's standard output goes.
+enum StdoutKind {
+  STDOUT_CAUGHT,       // a file of the fixture's, returned in ToolRun::out
+  STDOUT_CLOSED,       // descriptor 1 closed
+  STDOUT_BROKEN_PIPE,  // a pipe whose read end is closed before the run
+  STDOUT_FILE,         // `> stdout_file`: created or cut, as the shell does
+  STDOUT_APPEND,       // `>> stdout_file`
+};
+
+// The standard streams of one run.  The defaults suit most tests: output
+// and errors caught, nothing to read.
+struct RunOptions {
+  StdoutKind stdout_kind = STDOUT_CAUGHT;
+  // For STDOUT_FILE and STDOUT_APPEND: a name in the folder, or an absolute
+  // one such as /dev/full.
+  std::string stdout_file;
+  // What standard error must hold.  A Windows tool's may also carry Wine's
+  // own messages, so there it need only contain this.
+  std::string expect_err;
+  bool stderr_closed = false;
+  bool stdin_closed = false;
+  // Descriptor 3 is a pipe whose read end is closed before the run, so
+  // that /proc/self/fd/3 names a pipe whose reader has gone.
+  bool broken_pipe_as_3 = false;
 };
 
 // Each test gets a fresh folder that is the tool's working folder, so file
@@ -36,9 +63,12 @@ class ToolTest : public testing::Test {
   bool exists(const std::string& name) const;
   std::string path(const std::string& name) const;
 
-  // Runs the tool with these arguments and checks, as a failure of the
-  // test, that no file written by write_source() changed.
-  ToolRun run(const std::vector<std::string>& args);
+  // Runs the tool with these arguments and streams and checks, as a
+  // failure of the test, its standard error and that no file written by
+  // write_source() changed.  The tool starts with SIGPIPE at its default,
+  // whatever the test program's is.
+  ToolRun run(const std::vector<std::string>& args,
+              const RunOptions& options = {});
 
   // `name` as the tool's messages show it: a to z in capitals.
   static std::string upper(std::string name);
