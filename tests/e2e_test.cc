@@ -1,7 +1,9 @@
 // The built tool, run on files in a fresh folder: its standard output,
 // exit status and destination, and sources that stay as they were.
 
+#include <algorithm>
 #include <filesystem>
+#include <optional>
 
 #include "tests/expected_output.h"
 #include "tests/run_fixture.h"
@@ -14,14 +16,41 @@ namespace fs = std::filesystem;
 
 using RunTest = ToolTest;
 
-TEST_F(RunTest, FewerThanTwoNamesGiveTheSyntaxLine) {
-  for (const auto& args :
-       {std::vector<std::string>{}, std::vector<std::string>{"rom.bin"}}) {
-    const ToolRun run = this->run(args);
-    EXPECT_EQ(run.status, 4);
-    EXPECT_EQ(run.out, "Syntax: Romweave source [source ...] destination\n");
+// One argument or none is no conversion: it asks for help or the version,
+// or is a mistake.  Two names always are one, however they look.
+TEST_F(RunTest, OneArgumentOrNoneConvertsNothing) {
+  const std::string syntax =
+      "Syntax: Romweave source [source ...] destination\n";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // for --help, the first line
+  } cases[] = {
+      {{}, 4, syntax},
+      {{"rom.bin"}, 4, syntax},
+      {{"-x"}, 4, syntax},
+      {{"--version"}, 0, "romweave " ROMWEAVE_VERSION "\n"},
+      {{"--help"}, 0, syntax},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? "no argument" : c.args[0]);
+    const ToolRun run = this->run(c.args);
+    EXPECT_EQ(run.status, c.status);
+    if (c.args == std::vector<std::string>{"--help"}) {
+      EXPECT_EQ(run.out.substr(0, c.out.size()), c.out);
+      EXPECT_GT(std::count(run.out.begin(), run.out.end(), '\n'), 1);
+      EXPECT_NE(run.out.find("man romweave"), std::string::npos) << run.out;
+    } else {
+      EXPECT_EQ(run.out, c.out);
+    }
     EXPECT_TRUE(fs::is_empty(folder_)) << "nothing may be created";
   }
+
+  write_source("--help", make_capture(1));
+  const ToolRun run = this->run({"--help", "rom.bin"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, progress_lines(0, 0x80) + size_line(128));
+  EXPECT_EQ(read_file("rom.bin"), sample_image(1));
 }
 
 TEST_F(RunTest, SourcesAreJoinedInOrder) {
@@ -140,20 +169,106 @@ TEST_F(RunTest, DestinationThatIsAlsoASourceIsRefused) {
 TEST_F(RunTest, FailedWritesAreNotPassedOffAsSuccess) {
   SKIP_UNLESS_LINUX_TARGET();
   write_source("good.cap", make_capture(40));
-  ToolRun run = this->run({"good.cap", "/dev/full"});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.out, progress_lines(0, 40 * 128) +
-                         "Error: Unable to write file /DEV/FULL !\n");
+  // A full disk, and a pipe whose reader has gone, which must not end the
+  // tool by SIGPIPE.
+  for (const bool broken_pipe : {false, true}) {
+    const std::string destination = broken_pipe ? "/proc/self/fd/3" : "/dev/full";
+    SCOPED_TRACE(destination);
+    RunOptions streams;
+    streams.broken_pipe_as_3 = broken_pipe;
+    const ToolRun run = this->run({"good.cap", destination}, streams);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, progress_lines(0, 40 * 128) +
+                           "Error: Unable to write file " + upper(destination) +
+                           " !\n");
+  }
 
   // A fault message printed before it stays.
   std::string broken = make_capture(40);
   broken.resize(broken.size() - 1);
   write_source("broken.cap", broken);
-  run = this->run({"broken.cap", "/dev/full"});
+  const ToolRun run = this->run({"broken.cap", "/dev/full"});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, progress_lines(0, 39 * 128) +
                          "BROKEN.CAP: EOF at checksum\n" +
                          "Error: Unable to write file /DEV/FULL !\n");
+}
+
+// Standard streams that are closed, fail, or are one of the files.  A
+// failed standard output costs nothing but itself: the image is written in
+// full, one line on standard error says so, and a run that would have
+// ended with 0 ends with 5.  A standard output that is one of the files
+// refuses the run before anything is opened.  The capture prints far more
+// than a pipe holds.
+TEST_F(RunTest, StandardStreamsThatFailOrAreFiles) {
+  const std::string capture = make_capture(3000);
+  const std::string image = sample_image(3000);
+  const std::string failed = "Error: Unable to write standard output !\n";
+  const auto also = [](const std::string& name) {
+    return "Error: File " + name + " is also standard output !\n";
+  };
+  const std::vector<std::string> convert = {"a.cap", "rom.bin"};
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    RunOptions streams;
+    bool linux_only;        // needs /dev/full, /dev/null or /dev/stdout
+    const char* old_image;  // rom.bin before the run, if any
+    int status;
+    std::string out;                   // when caught
+    std::optional<std::string> image;  // rom.bin after the run, if any
+  } cases[] = {
+      {"standard output closed", convert, {STDOUT_CLOSED, "", failed},
+       false, nullptr, 5, "", image},
+      {"standard output full", convert, {STDOUT_FILE, "/dev/full", failed},
+       true, nullptr, 5, "", image},
+      {"standard output a pipe nobody reads", convert,
+       {STDOUT_BROKEN_PIPE, "", failed}, false, nullptr, 5, "", image},
+      {"standard error closed, standard output full", convert,
+       {STDOUT_FILE, "/dev/full", "", /*stderr_closed=*/true}, true, nullptr,
+       5, "", image},
+      {"standard input closed", convert,
+       {STDOUT_CAUGHT, "", "", false, /*stdin_closed=*/true}, false, nullptr,
+       0, progress_lines(0, 3000 * 128) + size_line(3000 * 128), image},
+      {"a data fault, standard output full", {"broken.cap", "rom.bin"},
+       {STDOUT_FILE, "/dev/full", failed}, true, nullptr, 3, "",
+       image.substr(0, 2999 * 128 + 50)},
+      {"--help, standard output full", {"--help"},
+       {STDOUT_FILE, "/dev/full", failed}, true, nullptr, 5, "",
+       std::nullopt},
+      {"standard output appended to a source", {"a.cap", "b.cap", "rom.bin"},
+       {STDOUT_APPEND, "b.cap", also("B.CAP")}, false, nullptr, 2, "",
+       std::nullopt},
+      {"standard output redirected to the destination", convert,
+       {STDOUT_FILE, "rom.bin", also("ROM.BIN")}, false, "old image", 2, "",
+       ""},
+      {"standard output appended to the destination", convert,
+       {STDOUT_APPEND, "rom.bin", also("ROM.BIN")}, false, "old image", 2, "",
+       "old image"},
+      {"destination /dev/stdout, standard output a file",
+       {"a.cap", "/dev/stdout"}, {STDOUT_CAUGHT, "", also("/DEV/STDOUT")},
+       true, nullptr, 2, "", std::nullopt},
+      {"/dev/null as destination and standard output", {"a.cap", "/dev/null"},
+       {STDOUT_FILE, "/dev/null", ""}, true, nullptr, 0, "", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.linux_only && ToolTest::windows_target()) continue;
+    write_source("a.cap", capture);
+    write_source("b.cap", make_capture(1, 3000));
+    write_source("broken.cap", capture.substr(0, 2999 * 132 + 3 + 50));
+    fs::remove(path("rom.bin"));
+    if (c.old_image != nullptr) write_file("rom.bin", c.old_image);
+    const ToolRun run = this->run(c.args, c.streams);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(exists("rom.bin"), c.image.has_value());
+    if (c.image) {
+      const std::string made = read_file("rom.bin");
+      EXPECT_TRUE(made == *c.image) << "rom.bin differs: " << made.size()
+                                    << " bytes for " << c.image->size();
+    }
+  }
 }
 
 TEST_F(RunTest, ReadErrorIsNoEndOfFile) {
