@@ -128,7 +128,8 @@ ToolRun ToolTest::run(const std::vector<std::string>& args,
   ToolRun result;
   int streams[4] = {-1, -1, -1, -1};
   const int to_file = O_WRONLY | O_CREAT | O_CLOEXEC;
-  if (!options.stdin_closed) streams[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (!options.stdin_closed)
+    streams[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
   switch (options.stdout_kind) {
     case STDOUT_CAUGHT:
       streams[1] = open(out_name.c_str(), to_file | O_TRUNC, 0600);
@@ -139,13 +140,16 @@ ToolRun ToolTest::run(const std::vector<std::string>& args,
       streams[1] = broken_pipe();
       break;
     case STDOUT_FILE:
-      streams[1] = open(path(options.stdout_file).c_str(), to_file | O_TRUNC, 0644);
+      streams[1] =
+          open(path(options.stdout_file).c_str(), to_file | O_TRUNC, 0644);
       break;
     case STDOUT_APPEND:
-      streams[1] = open(path(options.stdout_file).c_str(), to_file | O_APPEND, 0644);
+      streams[1] =
+          open(path(options.stdout_file).c_str(), to_file | O_APPEND, 0644);
       break;
   }
-  if (!options.stderr_closed) streams[2] = open(err_name.c_str(), to_file | O_TRUNC, 0600);
+  if (!options.stderr_closed)
+    streams[2] = open(err_name.c_str(), to_file | O_TRUNC, 0600);
   if (options.broken_pipe_as_3) streams[3] = broken_pipe();
   const bool wanted[4] = {!options.stdin_closed,
                           options.stdout_kind != STDOUT_CLOSED,
@@ -206,8 +210,8 @@ ToolRun ToolTest::run(const std::vector<std::string>& args,
 
   for (const auto& [name, bytes] : sources_) {
     const std::string now = read_file(name);
-    EXPECT_TRUE(now == bytes) << "source " << name << " changed: "
-                              << now.size() << " bytes, were " << bytes.size();
+    EXPECT_TRUE(now == bytes) << "source " << name << " changed: " << now.size()
+                              << " bytes, were " << bytes.size();
   }
   return result;
 }
