@@ -164,8 +164,11 @@ ToolRun ToolTest::run(const std::vector<std::string>& args,
     // Only async-signal-safe calls between fork and exec.
     if (chdir(folder_.c_str()) != 0) _exit(127);
     for (int fd = 0; fd < 4; ++fd) {
-      if (streams[fd] >= 0 && !move_to(streams[fd], fd)) _exit(127);
-      if (streams[fd] < 0 && fd <= 2) close(fd);
+      if (streams[fd] < 0) {
+        close(fd);
+      } else if (!move_to(streams[fd], fd)) {
+        _exit(127);
+      }
     }
     // A test program may run with SIGPIPE ignored or blocked, and the tool
     // would inherit that; it must look after its pipes itself.
