@@ -4,74 +4,87 @@
 #include <cstring>
 
 #include "capture/capture.h"
-#include "capture/source_buffer.h"
 
 namespace romweave {
 
 namespace {
 
-// Writes bytes to a stream: a progress line or one block's data, millions
-// of times for a large image.  The C library's fwrite takes the stream's
-// lock on each call, which costs more than the copy; this program has one
-// thread, so with glibc the lock is skipped, and bytes that fit in the
-// stream's buffer are put there directly, as glibc's own putc_unlocked()
-// does with one byte.  A line-buffered or unbuffered stream has no room
-// there, so every write to it goes through the library.
-inline void write_bytes(const void* bytes, size_t count, FILE* stream) {
-#if defined(__GLIBC__)
-  if (stream->_IO_write_end - stream->_IO_write_ptr >=
-      static_cast<ptrdiff_t>(count)) {
-    std::memcpy(stream->_IO_write_ptr, bytes, count);
-    stream->_IO_write_ptr += count;
-    return;
-  }
-  fwrite_unlocked(bytes, 1, count, stream);
-#else
-  std::fwrite(bytes, 1, count, stream);
-#endif
-}
-
 // "Checking Address %05X...\n", built by hand: it is printed once a block,
 // millions of times for a large image.
-void print_progress(uint64_t address) {
+void print_progress(Output& out, uint64_t address) {
   static const char HEX[] = "0123456789ABCDEF";
-  static const char PREFIX[] = "Checking Address ";
-  static const char SUFFIX[] = "...\n";
-  const size_t prefix_size = sizeof PREFIX - 1;
-  const size_t suffix_size = sizeof SUFFIX - 1;
-  char line[prefix_size + 16 + suffix_size];
-  // At least five digits, as %05X gives, and as many more as the address
-  // needs.
-  int count = 5;
-  while (count < 16 && address >> 4 * count != 0) ++count;
-
-  std::memcpy(line, PREFIX, prefix_size);
-  char* out = line + prefix_size;
-  for (int shift = 4 * (count - 1); shift >= 0; shift -= 4) {
-    *out++ = HEX[address >> shift & 0xF];
+  static const char LINE[] = "Checking Address 00000...\n";
+  constexpr size_t LINE_SIZE = sizeof LINE - 1;
+  constexpr size_t DIGITS_AT = 17;
+  char line[LINE_SIZE + 16];
+  std::memcpy(line, LINE, LINE_SIZE);
+  // The five digits of any image below 1 MiB; a larger address takes as
+  // many more as it needs.
+  int digits = 5;
+  while (digits < 16 && address >> 4 * digits != 0) ++digits;
+  for (int i = 0; i < digits; ++i) {
+    line[DIGITS_AT + i] = HEX[address >> 4 * (digits - 1 - i) & 0xF];
   }
-  std::memcpy(out, SUFFIX, suffix_size);
-  out += suffix_size;
-  write_bytes(line, static_cast<size_t>(out - line), stdout);
+  if (digits == 5) {
+    put_text(out, line, LINE_SIZE);  // a fixed size copies fastest
+    return;
+  }
+  std::memcpy(line + DIGITS_AT + digits, LINE + DIGITS_AT + 5,
+              LINE_SIZE - DIGITS_AT - 5);
+  put_text(out, line, LINE_SIZE + digits - 5);
+}
+
+unsigned char checksum(const unsigned char* data) {
+  // Added in eight bits, which wrap modulo 256 by themselves.
+  unsigned char sum = 0;
+  for (size_t i = 0; i < BLOCK_DATA_SIZE; ++i) sum += data[i];
+  return sum;
 }
 
 // Called when the source gave fewer bytes than a check needs.  True when
-// that was a read error, which ends the run with no fault message (the
+// that was a read error, which ends the source with no fault message (the
 // driver reports it); false for a plain end of file, which is a fault.
 bool read_error(ConversionState& state) {
   state.input.read_failed = state.input.stream_failed;
   return state.input.read_failed;
 }
 
+// Takes blocks for as long as a whole one is at hand and sound, as
+// read_block() would, and leaves the first that is not, the end of the
+// source and any limit to it.  Nearly every block of a capture comes
+// through here.
+void take_sound_blocks(ConversionState& state, int32_t payload_end) {
+  SourceBuffer& in = state.input;
+  Output& out = *state.standard_output;
+  Output& destination = *state.destination;
+  while (fill_source(in, BLOCK_SIZE) >= BLOCK_SIZE &&
+         (payload_end == NO_LIMIT || in.position < payload_end)) {
+    const unsigned char* block = in.bytes + in.begin;
+    const unsigned expected = state.expected_block;
+    if (block[0] != SOH || block[1] != expected ||
+        block[2] != 255 - expected ||
+        block[BLOCK_SIZE - 1] != checksum(block + 3)) {
+      return;
+    }
+    if (!out.failed) print_progress(out, state.address);
+    put_bytes(destination, block + 3, BLOCK_DATA_SIZE);
+    consume_source(in, BLOCK_SIZE);
+    state.address += BLOCK_DATA_SIZE;
+    state.expected_block = static_cast<uint8_t>(expected + 1);
+  }
+}
+
 }  // namespace
 
 BlockResult read_block(ConversionState& state, int32_t payload_end) {
-  print_progress(state.address);
+  Output& out = *state.standard_output;
+  if (!out.failed) print_progress(out, state.address);
 
-  const int64_t position = state.input.position;
+  SourceBuffer& in = state.input;
+  const int64_t position = in.position;
   // The first byte is read before the limit is looked at, as a reader that
   // takes one byte at a time would; a block may run past the limit.
-  if (fill_source(state, 1) == 0) {
+  if (fill_source(in, 1) == 0) {
     read_error(state);
     return SOURCE_END;
   }
@@ -79,34 +92,34 @@ BlockResult read_block(ConversionState& state, int32_t payload_end) {
 
   // Each check below looks only at bytes that came before it, so the first
   // fault is the one that reading a byte at a time would meet.
-  const size_t got = fill_source(state, BLOCK_SIZE);
-  const unsigned char* block = state.input.bytes + state.input.begin;
+  const size_t got = fill_source(in, BLOCK_SIZE);
+  const unsigned char* block = in.bytes + in.begin;
   const char* name = state.source_name.c_str();
   const unsigned expected = state.expected_block;
   const unsigned complement = 255 - expected;
 
   if (block[0] != SOH) {
-    std::printf("%s: No SOH\n", name);
+    print(out, "%s: No SOH\n", name);
     return BLOCK_FAILED;
   }
   if (got < 2) {
     if (read_error(state)) return SOURCE_END;
-    std::printf("%s: EOF at Block No.\n", name);
+    print(out, "%s: EOF at Block No.\n", name);
     return BLOCK_FAILED;
   }
   if (block[1] != expected) {
-    std::printf("%s: Got %u instead of %u Block No\n", name, block[1],
-                expected);
+    print(out, "%s: Got %u instead of %u Block No\n", name, block[1],
+          expected);
     return BLOCK_FAILED;
   }
   if (got < 3) {
     if (read_error(state)) return SOURCE_END;
-    std::printf("%s: EOF at Inv. Block No.\n", name);
+    print(out, "%s: EOF at Inv. Block No.\n", name);
     return BLOCK_FAILED;
   }
   if (block[2] != complement) {
-    std::printf("%s: Got %u instead of %u Inv. Block No\n", name, block[2],
-                complement);
+    print(out, "%s: Got %u instead of %u Inv. Block No\n", name, block[2],
+          complement);
     return BLOCK_FAILED;
   }
 
@@ -114,31 +127,43 @@ BlockResult read_block(ConversionState& state, int32_t payload_end) {
   // block that fails from here on leaves what was read of it behind.
   const unsigned char* data = block + 3;
   const size_t data_got = got - 3 < BLOCK_DATA_SIZE ? got - 3 : BLOCK_DATA_SIZE;
-  write_bytes(data, data_got, state.destination);
+  put_bytes(*state.destination, data, data_got);
   if (data_got < BLOCK_DATA_SIZE) {
     if (read_error(state)) return SOURCE_END;
-    std::printf("%s: EOF at Databyte %d\n", name, static_cast<int>(data_got));
+    print(out, "%s: EOF at Databyte %d\n", name, static_cast<int>(data_got));
     return BLOCK_FAILED;
   }
-  // Added in eight bits, which wrap modulo 256 by themselves.
-  unsigned char sum = 0;
-  for (size_t i = 0; i < BLOCK_DATA_SIZE; ++i) sum += data[i];
+  const unsigned char sum = checksum(data);
 
   if (got < BLOCK_SIZE) {
     if (read_error(state)) return SOURCE_END;
-    std::printf("%s: EOF at checksum\n", name);
+    print(out, "%s: EOF at checksum\n", name);
     return BLOCK_FAILED;
   }
   if (block[BLOCK_SIZE - 1] != sum) {
-    std::printf("%s: Got %u instead of %u as checksum\n", name,
-                block[BLOCK_SIZE - 1], sum);
+    print(out, "%s: Got %u instead of %u as checksum\n", name,
+          block[BLOCK_SIZE - 1], sum);
     return BLOCK_FAILED;
   }
 
-  consume_source(state, BLOCK_SIZE);
+  consume_source(in, BLOCK_SIZE);
   state.address += BLOCK_DATA_SIZE;
   state.expected_block = static_cast<uint8_t>(expected + 1);
   return BLOCK_TAKEN;
+}
+
+SourceEnd decode_source(ConversionState& state, FILE* source) {
+  reset_source(state.input, source);
+  const int32_t payload_end = probe_wrapper(state);
+  if (state.input.read_failed) return SOURCE_UNREADABLE;
+  state.expected_block = 1;
+  BlockResult result;
+  do {
+    take_sound_blocks(state, payload_end);
+    result = read_block(state, payload_end);
+  } while (result == BLOCK_TAKEN);
+  if (state.input.read_failed) return SOURCE_UNREADABLE;
+  return result == BLOCK_FAILED ? SOURCE_FAULTY : SOURCE_CLEAN;
 }
 
 }  // namespace romweave

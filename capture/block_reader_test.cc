@@ -7,12 +7,9 @@
 namespace romweave {
 namespace {
 
-const std::vector<BlockResult> TAKEN_THEN_END = {BLOCK_TAKEN, BLOCK_TAKEN,
-                                                 BLOCK_TAKEN, SOURCE_END};
-
 TEST(ReadBlockTest, TakesEveryGoodBlockAndEndsWithTheSource) {
   const Decoded decoded = decode(make_capture(3));
-  EXPECT_EQ(decoded.results, TAKEN_THEN_END);
+  EXPECT_EQ(decoded.end, SOURCE_CLEAN);
   EXPECT_EQ(decoded.output, progress_lines(0, 0x180));
   EXPECT_EQ(decoded.destination, sample_image(3));
   EXPECT_EQ(decoded.address, 0x180u);
@@ -21,25 +18,25 @@ TEST(ReadBlockTest, TakesEveryGoodBlockAndEndsWithTheSource) {
 
 TEST(ReadBlockTest, EmptySourceEndsAtOnce) {
   const Decoded decoded = decode("");
-  EXPECT_EQ(decoded.results, std::vector<BlockResult>{SOURCE_END});
+  EXPECT_EQ(decoded.end, SOURCE_CLEAN);
   EXPECT_EQ(decoded.output, "Checking Address 00000...\n");
   EXPECT_EQ(decoded.destination, "");
 }
 
 TEST(ReadBlockTest, BlockNumbersWrapPast255) {
   const Decoded decoded = decode(make_capture(300));
-  EXPECT_EQ(decoded.results.size(), 301u);
-  EXPECT_EQ(decoded.results.back(), SOURCE_END);
+  EXPECT_EQ(decoded.end, SOURCE_CLEAN);
   EXPECT_EQ(decoded.destination, sample_image(300));
+  EXPECT_EQ(decoded.expected_block, 301u % 256);
 
   // The 256th block must carry 0, not 256's neighbour.
   std::string capture = make_capture(257);
   capture[255 * 132 + 1] = 1;
   capture[255 * 132 + 2] = static_cast<char>(254);
   const Decoded wrong = decode(capture);
-  EXPECT_EQ(wrong.results.back(), BLOCK_FAILED);
-  EXPECT_NE(wrong.output.find("CAP.BIN: Got 1 instead of 0 Block No\n"),
-            std::string::npos);
+  EXPECT_EQ(wrong.end, SOURCE_FAULTY);
+  EXPECT_EQ(wrong.output, progress_lines(0, 255 * 128) +
+                              "CAP.BIN: Got 1 instead of 0 Block No\n");
 }
 
 // Each fault in the second of three blocks: how the block is broken, the
@@ -87,8 +84,7 @@ TEST(ReadBlockTest, EachFaultGivesItsOneMessage) {
     std::string capture = good;
     fault.damage(capture);
     const Decoded decoded = decode(capture);
-    EXPECT_EQ(decoded.results,
-              (std::vector<BlockResult>{BLOCK_TAKEN, BLOCK_FAILED}));
+    EXPECT_EQ(decoded.end, SOURCE_FAULTY);
     EXPECT_EQ(decoded.output, progress_lines(0, 0x80) + fault.message);
     EXPECT_EQ(
         decoded.destination,
@@ -117,40 +113,39 @@ TEST(ReadBlockTest, CapturesCutAtEveryLength) {
     }
     if (rest == 131) message = "CAP.BIN: EOF at checksum\n";
 
-    EXPECT_EQ(decoded.results.size(), whole + 1);
-    EXPECT_EQ(decoded.results.back(), rest == 0 ? SOURCE_END : BLOCK_FAILED);
+    EXPECT_EQ(decoded.end, rest == 0 ? SOURCE_CLEAN : SOURCE_FAULTY);
+    EXPECT_EQ(decoded.address, whole * 128);
     EXPECT_EQ(decoded.output, progress_lines(0, whole * 128) + message);
     EXPECT_EQ(decoded.destination, image.substr(0, whole * 128 + partial));
   }
 }
 
 TEST(ReadBlockTest, PayloadEndIsLookedAtOnlyWhereABlockBegins) {
-  // Blocks behind a 13-byte header: one block ends the string at 145, and
-  // the good block behind it is not looked at.
-  DecodeOptions options;
-  options.probe = false;
-  options.payload_end = 145;
-  options.start_position = 13;
-  Decoded decoded = decode(make_capture(2), options);
-  EXPECT_EQ(decoded.results,
-            (std::vector<BlockResult>{BLOCK_TAKEN, SOURCE_END}));
+  // A string of one block ends at offset 145; the good block behind it is
+  // not looked at.
+  const std::string capture = make_capture(3);
+  Decoded decoded = decode(wrapper_header(132) + capture);
+  EXPECT_EQ(decoded.end, SOURCE_CLEAN);
   EXPECT_EQ(decoded.destination, sample_image(1));
 
-  // A block that begins before the end is read whole.
-  options.payload_end = 200;
-  decoded = decode(make_capture(3), options);
-  EXPECT_EQ(decoded.results,
-            (std::vector<BlockResult>{BLOCK_TAKEN, BLOCK_TAKEN, SOURCE_END}));
+  // A block that begins before the end, at 200, is read whole.
+  decoded = decode(wrapper_header(200 - 13) + capture);
+  EXPECT_EQ(decoded.end, SOURCE_CLEAN);
   EXPECT_EQ(decoded.destination, sample_image(2));
 }
 
 TEST(ReadBlockTest, NoLimitReadsPastTwoGibibytes) {
-  DecodeOptions options;
-  options.probe = false;
-  options.start_position = NO_LIMIT - 140;
-  const Decoded decoded = decode(make_capture(3), options);
-  EXPECT_EQ(decoded.results, TAKEN_THEN_END);
-  EXPECT_EQ(decoded.destination, sample_image(3));
+  // Only the offset counter is moved: no test writes a 2 GiB file.
+  MemoryRun run;
+  FILE* stream = open_bytes(make_capture(3));
+  reset_source(run.state->input, stream);
+  run.state->input.position = NO_LIMIT - 140;
+  for (int block = 0; block < 3; ++block) {
+    EXPECT_EQ(read_block(*run.state, NO_LIMIT), BLOCK_TAKEN);
+  }
+  EXPECT_EQ(read_block(*run.state, NO_LIMIT), SOURCE_END);
+  std::fclose(stream);
+  EXPECT_EQ(run.destination(), sample_image(3));
 }
 
 TEST(ReadBlockTest, AddressesPastFourGibibytesKeepEveryDigit) {
@@ -173,8 +168,7 @@ TEST(ReadBlockTest, ReadErrorEndsTheSourceWithoutAFaultMessage) {
     const Decoded decoded = decode(capture, options);
     const size_t whole = static_cast<size_t>(fail_at) / 132;
     const size_t rest = static_cast<size_t>(fail_at) % 132;
-    EXPECT_TRUE(decoded.read_failed);
-    EXPECT_EQ(decoded.results.back(), SOURCE_END);
+    EXPECT_EQ(decoded.end, SOURCE_UNREADABLE);
     EXPECT_EQ(decoded.output, progress_lines(0, whole * 128));
     EXPECT_EQ(
         decoded.destination,
@@ -187,8 +181,7 @@ TEST(ReadBlockTest, ReadErrorEndsTheSourceWithoutAFaultMessage) {
   DecodeOptions options;
   options.fail_at = 140;
   const Decoded decoded = decode(broken, options);
-  EXPECT_FALSE(decoded.read_failed);
-  EXPECT_EQ(decoded.results.back(), BLOCK_FAILED);
+  EXPECT_EQ(decoded.end, SOURCE_FAULTY);
   EXPECT_EQ(decoded.output, progress_lines(0, 0x80) + "CAP.BIN: No SOH\n");
 }
 

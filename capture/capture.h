@@ -8,8 +8,9 @@
 // transfer format, which puts a 13-byte header in front of the characters;
 // probe_wrapper() recognises that header and says where the string ends.
 //
-// The decoders own nothing.  They work on the streams and counters held in
-// one ConversionState, which the driver opens, fills in and closes.
+// The decoders own nothing.  They work on the outputs and counters held in
+// one ConversionState, which the driver fills in, and on the source it
+// hands to decode_source().
 
 #ifndef ROMWEAVE_CAPTURE_CAPTURE_H_
 #define ROMWEAVE_CAPTURE_CAPTURE_H_
@@ -18,6 +19,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+
+#include "capture/source_buffer.h"
+#include "output/output.h"
 
 namespace romweave {
 
@@ -45,8 +49,36 @@ constexpr uint32_t STRING_PROLOG = 0x02A2C;
 // A payload_end that sets no limit: the source is read to its end.
 constexpr int32_t NO_LIMIT = 0x7FFFFFFF;
 
-// How much of a source is read ahead in one go.
-constexpr size_t SOURCE_BUFFER_SIZE = 64 * 1024;
+// The state of one run, shared by the driver and the decoders.
+struct ConversionState {
+  // The image: the data of every block taken.
+  Output* destination = nullptr;
+  // Progress lines and fault messages.  Once it has failed, nothing more
+  // is formatted for it.
+  Output* standard_output = nullptr;
+  // Upper-cased name of the current source, as the fault messages show it.
+  std::string source_name;
+  // Data bytes taken so far over all sources; +128 per block taken.
+  uint64_t address = 0;
+  // Number the next block must carry: 1 for a source's first block.
+  uint8_t expected_block = 1;
+  // Read-ahead of the current source.
+  SourceBuffer input;
+};
+
+// How a source ended.
+enum SourceEnd {
+  SOURCE_CLEAN,       // its blocks were all sound, and are in the image
+  SOURCE_FAULTY,      // a block was not; its one message has been printed
+  SOURCE_UNREADABLE,  // reading it failed; nothing printed about it
+};
+
+// Decodes one source, opened for reading: looks for a calculator string
+// header, then takes block after block from block number 1 on until the
+// source ends or a block fails.  Each block's progress line is printed
+// and its data written as it is taken; after a fault or a read error the
+// data bytes read of the last block have been written too.
+SourceEnd decode_source(ConversionState& state, FILE* source);
 
 // What one read_block() call found.
 enum BlockResult {
@@ -55,55 +87,22 @@ enum BlockResult {
   BLOCK_FAILED = 2,  // a fault was found and its one message printed
 };
 
-// Bytes of the current source read ahead of the decoders.  Keeping them
-// here lets a block be checked in place and the stream position be known
-// without asking the stream, and lets the probe look at the header without
-// having to seek back when it is not one.
-struct SourceBuffer {
-  unsigned char bytes[SOURCE_BUFFER_SIZE];
-  size_t begin = 0;            // index of the next unread byte
-  size_t end = 0;              // one past the last byte read from the stream
-  int64_t position = 0;        // file offset of bytes[begin]
-  bool at_eof = false;         // the stream has no more bytes
-  bool stream_failed = false;  // the stream reported an error, not an end
-  // A decoder needed a byte that the stream failed to give.  Read-ahead
-  // that fails past the bytes a decoder needs sets only stream_failed.
-  bool read_failed = false;
-};
-
-// The state of one run, shared by the driver and the decoders.
-struct ConversionState {
-  // Destination image, opened for binary writing by the driver.
-  FILE* destination = nullptr;
-  // Current source, opened for binary reading by the driver.
-  FILE* source = nullptr;
-  // Read-ahead of `source`; reset_source() empties it for a new source.
-  SourceBuffer input;
-  // Upper-cased name of the current source, as the fault messages show it.
-  std::string source_name;
-  // Data bytes taken so far over all sources; +128 per block taken.
-  uint64_t address = 0;
-  // Number the next block must carry: 1 for a source's first block.
-  uint8_t expected_block = 1;
-};
-
-// Makes `source` the current source, read from its first byte on.
-void reset_source(ConversionState& state, FILE* source);
-
-// Looks at the start of a freshly reset source.  A calculator string header
-// is skipped and the offset just behind the string is returned; any other
-// source is left at offset 0 (or at 13 behind a header whose object is not
-// a string) and NO_LIMIT is returned.  Prints nothing.  A read error is
-// left in state.input.read_failed for the driver to report.
-int32_t probe_wrapper(ConversionState& state);
-
-// Prints the progress line, then takes one block from the source: checks
-// its start byte, number, complement and checksum, writes its data to the
+// The two steps of decode_source().
+//
+// probe_wrapper() looks at the start of a freshly reset source.  A
+// calculator string header is skipped and the offset just behind the
+// string is returned; any other source is left at offset 0 (or at 13
+// behind a header whose object is not a string) and NO_LIMIT is returned.
+// Prints nothing; a read error is left in state.input.read_failed.
+//
+// read_block() prints the progress line, then takes one block: checks its
+// start byte, number, complement and checksum, writes its data to the
 // destination, and advances `address` and `expected_block`.  No block
 // begins at or past `payload_end`.  On BLOCK_FAILED one fault message has
 // been printed and the data bytes read of the failed block have been
 // written; `address` and `expected_block` are unchanged.  A read error
 // gives SOURCE_END with state.input.read_failed set and no message.
+int32_t probe_wrapper(ConversionState& state);
 BlockResult read_block(ConversionState& state, int32_t payload_end);
 
 }  // namespace romweave

@@ -4,18 +4,17 @@
 
 namespace romweave {
 
-void reset_source(ConversionState& state, FILE* source) {
-  state.source = source;
-  state.input.begin = 0;
-  state.input.end = 0;
-  state.input.position = 0;
-  state.input.at_eof = false;
-  state.input.stream_failed = false;
-  state.input.read_failed = false;
+void reset_source(SourceBuffer& input, FILE* stream) {
+  input.stream = stream;
+  input.begin = 0;
+  input.end = 0;
+  input.position = 0;
+  input.at_eof = false;
+  input.stream_failed = false;
+  input.read_failed = false;
 }
 
-size_t refill_source(ConversionState& state, size_t wanted) {
-  SourceBuffer& in = state.input;
+size_t refill_source(SourceBuffer& in, size_t wanted) {
   while (in.end - in.begin < wanted && !in.at_eof && !in.stream_failed) {
     // Keep the unread tail at the front so that a whole block always fits.
     if (in.begin > 0) {
@@ -23,12 +22,12 @@ size_t refill_source(ConversionState& state, size_t wanted) {
       in.end -= in.begin;
       in.begin = 0;
     }
-    size_t got = std::fread(in.bytes + in.end, 1, SOURCE_BUFFER_SIZE - in.end,
-                            state.source);
+    const size_t got = std::fread(in.bytes + in.end, 1,
+                                  SOURCE_BUFFER_SIZE - in.end, in.stream);
     in.end += got;
     // Bytes that came before an error or the end are still good; the
     // condition is only acted on once they have been used up.
-    if (std::ferror(state.source)) {
+    if (std::ferror(in.stream)) {
       in.stream_failed = true;
     } else if (got == 0) {
       in.at_eof = true;

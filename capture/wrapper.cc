@@ -3,12 +3,11 @@
 #include <cstring>
 
 #include "capture/capture.h"
-#include "capture/source_buffer.h"
 
 namespace romweave {
 
 int32_t probe_wrapper(ConversionState& state) {
-  size_t got = fill_source(state, WRAPPER_HEADER_SIZE);
+  size_t got = fill_source(state.input, WRAPPER_HEADER_SIZE);
   if (got < WRAPPER_HEADER_SIZE && state.input.stream_failed) {
     state.input.read_failed = true;
     return NO_LIMIT;
@@ -20,7 +19,7 @@ int32_t probe_wrapper(ConversionState& state) {
       std::memcmp(header, WRAPPER_SIGNATURE, 7) != 0) {
     return NO_LIMIT;
   }
-  consume_source(state, WRAPPER_HEADER_SIZE);
+  consume_source(state.input, WRAPPER_HEADER_SIZE);
 
   const uint32_t prolog = header[8] | header[9] << 8 |
                           static_cast<uint32_t>(header[10] & 0x0F) << 16;

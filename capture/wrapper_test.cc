@@ -14,33 +14,33 @@ std::string header_with(char revision, const std::string& object) {
 
 TEST(ProbeWrapperTest, RawCaptureIsReadFromItsFirstByte) {
   const std::string capture = make_capture(2);
+  EXPECT_EQ(probe(capture), NO_LIMIT);
   const Decoded decoded = decode(capture);
-  EXPECT_EQ(decoded.payload_end, NO_LIMIT);
   EXPECT_EQ(decoded.destination, sample_image(2));
-  EXPECT_EQ(decoded.results.back(), SOURCE_END);
+  EXPECT_EQ(decoded.end, SOURCE_CLEAN);
 }
 
 TEST(ProbeWrapperTest, ShortSourceIsReadFromItsFirstByte) {
   // Too short for a header, though it starts like one: every byte is
   // still there for the block reader, which finds no start byte.
+  EXPECT_EQ(probe("HPHP48-W,*"), NO_LIMIT);
   const Decoded decoded = decode("HPHP48-W,*");
-  EXPECT_EQ(decoded.payload_end, NO_LIMIT);
   EXPECT_EQ(decoded.output, progress_lines(0, 0) + "CAP.BIN: No SOH\n");
 
   // A short source that is a block fragment is read as one.
+  EXPECT_EQ(probe(make_capture(1).substr(0, 12)), NO_LIMIT);
   const Decoded fragment = decode(make_capture(1).substr(0, 12));
-  EXPECT_EQ(fragment.payload_end, NO_LIMIT);
   EXPECT_EQ(fragment.destination, sample_image(1).substr(0, 9));
 }
 
 TEST(ProbeWrapperTest, StringHeaderGivesTheEndOfTheString) {
   const std::string object("\x2C\x2A\xD0\x10\x00", 5);  // L = 269
   for (char revision : {'A', 'X', '\0', '\xFF'}) {
-    const Decoded decoded =
-        decode(header_with(revision, object) + make_capture(1) + "junk");
-    EXPECT_EQ(decoded.payload_end, 145) << "revision " << int(revision);
-    EXPECT_EQ(decoded.results,
-              (std::vector<BlockResult>{BLOCK_TAKEN, SOURCE_END}));
+    const std::string source =
+        header_with(revision, object) + make_capture(1) + "junk";
+    EXPECT_EQ(probe(source), 145) << "revision " << int(revision);
+    const Decoded decoded = decode(source);
+    EXPECT_EQ(decoded.end, SOURCE_CLEAN);
     EXPECT_EQ(decoded.destination, sample_image(1));
   }
 }
@@ -49,16 +49,16 @@ TEST(ProbeWrapperTest, OtherObjectIsReadToTheEndBehindTheHeader) {
   // Prolog 0x02A2D is no string: no limit, blocks from offset 13 on.
   const std::string header =
       header_with('W', std::string("\x2D\x2A\xD0\x10\x00", 5));
+  EXPECT_EQ(probe(header + make_capture(3)), NO_LIMIT);
   const Decoded decoded = decode(header + make_capture(3));
-  EXPECT_EQ(decoded.payload_end, NO_LIMIT);
   EXPECT_EQ(decoded.destination, sample_image(3));
 }
 
 TEST(ProbeWrapperTest, SignatureIsCaseSensitive) {
   std::string wrapped = wrap_capture(make_capture(1));
   wrapped[1] = 'p';
+  EXPECT_EQ(probe(wrapped), NO_LIMIT);
   const Decoded decoded = decode(wrapped);
-  EXPECT_EQ(decoded.payload_end, NO_LIMIT);
   EXPECT_EQ(decoded.output, progress_lines(0, 0) + "CAP.BIN: No SOH\n");
 }
 
@@ -74,11 +74,12 @@ TEST(ProbeWrapperTest, LengthFieldIsHalvedTowardZero) {
     header[10] = static_cast<char>((c.length & 0x0F) << 4);
     header[11] = static_cast<char>(c.length >> 4 & 0xFF);
     header[12] = static_cast<char>(c.length >> 12 & 0xFF);
-    const Decoded decoded = decode(header + make_capture(2));
-    EXPECT_EQ(decoded.payload_end, c.end) << "L = " << c.length;
+    EXPECT_EQ(probe(header + make_capture(2)), c.end) << "L = " << c.length;
     if (c.end <= 13) {
       // No block begins before the end of such a string.
-      EXPECT_EQ(decoded.results, std::vector<BlockResult>{SOURCE_END});
+      const Decoded decoded = decode(header + make_capture(2));
+      EXPECT_EQ(decoded.end, SOURCE_CLEAN);
+      EXPECT_EQ(decoded.output, progress_lines(0, 0));
       EXPECT_EQ(decoded.destination, "");
     }
   }
@@ -88,14 +89,14 @@ TEST(ProbeWrapperTest, ReadErrorInTheHeaderIsReported) {
   DecodeOptions options;
   options.fail_at = 5;
   const Decoded decoded = decode(wrap_capture(make_capture(1)), options);
-  EXPECT_TRUE(decoded.read_failed);
+  EXPECT_EQ(decoded.end, SOURCE_UNREADABLE);
   EXPECT_EQ(decoded.output, "");
 
   // An error past the header is none of the probe's business.
   options.fail_at = 20;
   const Decoded later = decode(wrap_capture(make_capture(1)), options);
-  EXPECT_EQ(later.payload_end, 145);
-  EXPECT_TRUE(later.read_failed);
+  EXPECT_EQ(later.output, progress_lines(0, 0));
+  EXPECT_EQ(later.end, SOURCE_UNREADABLE);
   EXPECT_EQ(later.destination, sample_image(1).substr(0, 4));
 }
 

@@ -2,87 +2,44 @@
 
 #include "driver/run.h"
 
-#include <sys/stat.h>
-
 #include <cinttypes>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
-#include <system_error>
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include <string>
+#include <vector>
 
 #include "capture/capture.h"
+#include "output/output.h"
+#include "output/platform.h"
+
+#ifndef ROMWEAVE_VERSION
+#define ROMWEAVE_VERSION "unknown"
+#endif
 
 namespace romweave {
 
 namespace {
 
-namespace fs = std::filesystem;
+const char SYNTAX_LINE[] = "Syntax: Romweave source [source ...] destination\n";
 
-// True when both names lead to one file, however they are spelt: another
-// path, a hard link or a symbolic link.  A name that leads nowhere is
-// nobody's twin.
-bool same_file(const char* a, const char* b) {
-  std::error_code error;
-  bool same = fs::equivalent(fs::path(a), fs::path(b), error);
-  return !error && same;
-}
+const char HELP[] =
+    "Joins the data of every block of each source, a raw XMODEM capture\n"
+    "(132-byte blocks with an 8-bit checksum) or one kept as an HP 48\n"
+    "string, into the destination, in the order given.\n"
+    "Exit status: 0 image written; 1 a source could not be opened or read;\n"
+    "2 the destination could not be written, or is also a source or\n"
+    "standard output; 3 a fault in a source's data; 4 wrong arguments;\n"
+    "5 image written, but standard output could not be.\n"
+    "See man romweave for the formats and every message.\n";
 
-bool is_directory(const char* name) {
-  std::error_code error;
-  return fs::is_directory(fs::path(name), error);
-}
-
-// Opens a source for reading.  A folder opens on some systems but can never
-// be read as a capture, so it fails here like a missing file.
-FILE* open_source(const char* name) {
-  if (is_directory(name)) return nullptr;
-  FILE* source = std::fopen(name, "rb");
-  // The source is read in large pieces into our own buffer; a second
-  // buffer inside the stream would only copy every byte once more.
-  if (source != nullptr) std::setvbuf(source, nullptr, _IONBF, 0);
-  return source;
-}
-
-// Buffers for standard output and the destination, far larger than the C
-// library's default of one disk block: a large image means millions of
-// progress lines and hundreds of megabytes of data, and every buffer-full
-// costs a system call.
-constexpr size_t STREAM_BUFFER_SIZE = 256 * 1024;
-char stdout_buffer[STREAM_BUFFER_SIZE];
-char destination_buffer[STREAM_BUFFER_SIZE];
-
-// True when both streams write to one file, for instance a destination
-// named /dev/stdout.  Such a file gets the progress lines and the data in
-// the order the two buffers fill, which larger buffers would change.  Where
-// the system has no inode numbers, any two files on one device count as one.
-bool same_target(FILE* a, FILE* b) {
-  struct stat sa;
-  struct stat sb;
-  if (fstat(fileno(a), &sa) != 0 || fstat(fileno(b), &sb) != 0) return true;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-// Gives standard output and the destination their large buffers.  Must run
-// before anything is written to either.  A terminal keeps its line
-// buffering, so that the progress shows as it happens.
-void enlarge_buffers(FILE* destination) {
-  if (isatty(fileno(stdout)) || same_target(stdout, destination)) return;
-  std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
-  std::setvbuf(destination, destination_buffer, _IOFBF,
-               sizeof destination_buffer);
-}
-
-// Flushes and closes the destination; false when any write to it failed.
-bool close_destination(FILE* destination) {
-  bool written = std::fflush(destination) == 0 && !std::ferror(destination);
-  return std::fclose(destination) == 0 && written;
-}
+// Buffers for standard output and the destination, far larger than a disk
+// block: a large image means millions of progress lines and hundreds of
+// megabytes of data, and every buffer-full costs a system call.  Standard
+// error carries a line or two.
+constexpr size_t OUTPUT_BUFFER_SIZE = 128 * 1024;
+char standard_output_buffer[OUTPUT_BUFFER_SIZE];
+char destination_buffer[OUTPUT_BUFFER_SIZE];
+char standard_error_buffer[1024];
 
 // Letters a to z raised to capitals; every other byte kept.  No locale.
 std::string upper_case(std::string name) {
@@ -92,90 +49,162 @@ std::string upper_case(std::string name) {
   return name;
 }
 
-int report_same_file(const char* destination_name) {
-  std::printf("Error: File %s is both source and destination !\n",
-              upper_case(destination_name).c_str());
-  return EXIT_DESTINATION_FAILED;
+// The checks made before anything is opened: no name may lead to standard
+// output, which would mix progress lines into the image or feed them back
+// as a source, and the destination, which is about to be cut to length 0,
+// may be no source.  Returns the exit status of a refusal, or EXIT_CLEAN.
+int check_names(const std::vector<std::string>& names, Output& out,
+                Output& err) {
+  const std::string& destination = names.back();
+  FileIdentity output;
+  if (standard_output_is_a_file(&output)) {
+    for (const std::string& name : names) {
+      FileIdentity identity;
+      if (identify_name(name.c_str(), &identity) == IDENTITY_FOUND &&
+          identity == output) {
+        print(err, "Error: File %s is also standard output !\n",
+              upper_case(name).c_str());
+        return EXIT_DESTINATION_FAILED;
+      }
+    }
+  }
+
+  FileIdentity target;
+  switch (identify_name(destination.c_str(), &target)) {
+    case IDENTITY_MISSING:
+      return EXIT_CLEAN;
+    case IDENTITY_UNKNOWN:
+      // A destination that cannot be told apart from the sources is never
+      // cut: it could be one of them.
+      print(out, "Error: Unable to overwrite file %s !\n",
+            upper_case(destination).c_str());
+      return EXIT_DESTINATION_FAILED;
+    case IDENTITY_FOUND:
+      break;
+  }
+  for (size_t i = 0; i + 1 < names.size(); ++i) {
+    FileIdentity identity;
+    // A source that is not there, or cannot be looked at, cannot be opened
+    // either: its run stops there, with nothing of it read.
+    if (identify_name(names[i].c_str(), &identity) == IDENTITY_FOUND &&
+        identity == target) {
+      print(out, "Error: File %s is both source and destination !\n",
+            upper_case(destination).c_str());
+      return EXIT_DESTINATION_FAILED;
+    }
+  }
+  return EXIT_CLEAN;
+}
+
+// Joins the sources into the destination; `names` are the sources and,
+// last, the destination.
+int convert(const std::vector<std::string>& names, Output& out, Output& err) {
+  const int refused = check_names(names, out, err);
+  if (refused != EXIT_CLEAN) return refused;
+
+  const std::string& destination_name = names.back();
+  const FileHandle file = create_file(destination_name.c_str());
+  if (file == NO_FILE) {
+    print(out, "Error: Unable to overwrite file %s !\n",
+          upper_case(destination_name).c_str());
+    return EXIT_DESTINATION_FAILED;
+  }
+  Output destination =
+      binary_output(file, destination_buffer, sizeof destination_buffer);
+  FileIdentity created;
+  const bool known = identify_file(file, &created);
+
+  // Default-initialised, not value-initialised: the read-ahead's bytes are
+  // not zeroed first, which would cost a page fault for every page of it.
+  const std::unique_ptr<ConversionState> state(new ConversionState);
+  state->destination = &destination;
+  state->standard_output = &out;
+  bool fault = false;
+  for (size_t i = 0; i + 1 < names.size() && !fault; ++i) {
+    state->source_name = upper_case(names[i]);
+    // Names are opened as given: on a file system where case matters the
+    // upper-cased form may name another file, or none.
+    FILE* source = open_source_file(names[i].c_str());
+    if (source == nullptr) {
+      print(out, "Error: Unable to open file %s !\n",
+            state->source_name.c_str());
+      close_output(destination);
+      return EXIT_SOURCE_UNREADABLE;
+    }
+    // A source that did not exist before the destination was created may
+    // be it now; reading it back would report an empty image as success.
+    FileIdentity identity;
+    if (known && identify_stream(source, &identity) && identity == created) {
+      std::fclose(source);
+      close_output(destination);
+      print(out, "Error: File %s is both source and destination !\n",
+            upper_case(destination_name).c_str());
+      return EXIT_DESTINATION_FAILED;
+    }
+    const SourceEnd end = decode_source(*state, source);
+    std::fclose(source);
+    // A read error is no end of file: taking it for one would cut the
+    // image short and still print its size.
+    if (end == SOURCE_UNREADABLE) {
+      print(out, "Error: Unable to read file %s !\n",
+            state->source_name.c_str());
+      close_output(destination);
+      return EXIT_SOURCE_UNREADABLE;
+    }
+    fault = end == SOURCE_FAULTY;
+  }
+
+  if (!close_output(destination)) {
+    print(out, "Error: Unable to write file %s !\n",
+          upper_case(destination_name).c_str());
+    return EXIT_DESTINATION_FAILED;
+  }
+  if (fault) return EXIT_DATA_FAULT;
+  print(out, "ROM size = %05" PRIX64 "h = %" PRIu64 "KB\n", state->address,
+        state->address >> 10);
+  return EXIT_CLEAN;
+}
+
+// The run proper, once the standard streams are safe.
+int run(const std::vector<std::string>& arguments, Output& out, Output& err) {
+  if (arguments.size() == 2 && arguments[1] == "--help") {
+    put_text(out, SYNTAX_LINE, sizeof SYNTAX_LINE - 1);
+    put_text(out, HELP, sizeof HELP - 1);
+    return EXIT_CLEAN;
+  }
+  if (arguments.size() == 2 && arguments[1] == "--version") {
+    print(out, "romweave %s\n", ROMWEAVE_VERSION);
+    return EXIT_CLEAN;
+  }
+  if (arguments.size() < 3) {
+    put_text(out, SYNTAX_LINE, sizeof SYNTAX_LINE - 1);
+    return EXIT_SYNTAX;
+  }
+  return convert(
+      std::vector<std::string>(arguments.begin() + 1, arguments.end()), out,
+      err);
 }
 
 }  // namespace
 
 int run_conversion(int argc, char** argv) {
-  if (argc < 3) {
-    std::printf("Syntax: Romweave source [source ...] destination\n");
-    return EXIT_SYNTAX;
+  const bool output_closed = secure_standard_streams();
+  Output out = text_output(standard_output(), standard_output_buffer,
+                           sizeof standard_output_buffer);
+  Output err = text_output(standard_error(), standard_error_buffer,
+                           sizeof standard_error_buffer);
+  // A closed standard output has been replaced by the null device, where
+  // nothing written is ever seen.
+  out.failed = output_closed;
+
+  int status = run(command_line(argc, argv), out, err);
+  flush_output(err);
+  if (!close_output(out)) {
+    print(err, "Error: Unable to write standard output !\n");
+    if (status == EXIT_CLEAN) status = EXIT_OUTPUT_FAILED;
   }
-  const int first_source = 1;
-  const int last_source = argc - 2;
-  const char* destination_name = argv[argc - 1];
-
-  // Cutting the destination to length 0 would destroy a source that is the
-  // same file, so this is settled before anything is opened.
-  for (int i = first_source; i <= last_source; ++i) {
-    if (same_file(argv[i], destination_name)) {
-      return report_same_file(destination_name);
-    }
-  }
-
-  auto state = std::make_unique<ConversionState>();
-  state->destination = std::fopen(destination_name, "wb");
-  if (state->destination == nullptr) {
-    std::printf("Error: Unable to overwrite file %s !\n",
-                upper_case(destination_name).c_str());
-    return EXIT_DESTINATION_FAILED;
-  }
-  enlarge_buffers(state->destination);
-
-  bool fault = false;
-  for (int i = first_source; i <= last_source && !fault; ++i) {
-    state->source_name = upper_case(argv[i]);
-    // A source that did not exist before the destination was created may
-    // name it now; reading it back would report an empty image as success.
-    if (same_file(argv[i], destination_name)) {
-      close_destination(state->destination);
-      return report_same_file(destination_name);
-    }
-    // Names are opened as given: on a file system where case matters the
-    // upper-cased form may name another file, or none.
-    FILE* source = open_source(argv[i]);
-    if (source == nullptr) {
-      std::printf("Error: Unable to open file %s !\n",
-                  state->source_name.c_str());
-      close_destination(state->destination);
-      return EXIT_SOURCE_UNREADABLE;
-    }
-    reset_source(*state, source);
-
-    BlockResult result = SOURCE_END;
-    const int32_t payload_end = probe_wrapper(*state);
-    if (!state->input.read_failed) {
-      state->expected_block = 1;
-      do {
-        result = read_block(*state, payload_end);
-      } while (result == BLOCK_TAKEN);
-    }
-    std::fclose(source);
-
-    // A read error is no end of file: taking it for one would cut the
-    // image short and still print its size.
-    if (state->input.read_failed) {
-      std::printf("Error: Unable to read file %s !\n",
-                  state->source_name.c_str());
-      close_destination(state->destination);
-      return EXIT_SOURCE_UNREADABLE;
-    }
-    fault = result == BLOCK_FAILED;
-  }
-
-  if (!close_destination(state->destination)) {
-    std::printf("Error: Unable to write file %s !\n",
-                upper_case(destination_name).c_str());
-    return EXIT_DESTINATION_FAILED;
-  }
-  if (fault) return EXIT_DATA_FAULT;
-  std::printf("ROM size = %05" PRIX64 "h = %" PRIu64 "KB\n", state->address,
-              state->address >> 10);
-  return EXIT_CLEAN;
+  flush_output(err);
+  return status;
 }
 
 }  // namespace romweave

@@ -29,7 +29,7 @@
 
 #include "capture/capture.h"
 #include "fuzz/fuzz_input.h"
-#include "tests/expected_output.h"
+#include "tests/decode_fixture.h"
 #include "tools/capture_builder.h"
 
 namespace romweave {
@@ -51,44 +51,6 @@ struct Source {
   std::string bytes;
   int64_t fail_at = -1;  // offset at which reading fails; -1: never
 };
-
-// A read-only stream over a Source that fails with an error, not an end of
-// file, once a read reaches `fail_at`.
-struct Cookie {
-  const Source* source;
-  size_t offset;
-};
-
-ssize_t cookie_read(void* opaque, char* buffer, size_t size) {
-  auto* cookie = static_cast<Cookie*>(opaque);
-  const Source& source = *cookie->source;
-  size_t end = source.bytes.size();
-  if (source.fail_at >= 0) {
-    if (static_cast<int64_t>(cookie->offset) >= source.fail_at) return -1;
-    if (static_cast<size_t>(source.fail_at) < end) {
-      end = static_cast<size_t>(source.fail_at);
-    }
-  }
-  const size_t count =
-      end - cookie->offset < size ? end - cookie->offset : size;
-  std::memcpy(buffer, source.bytes.data() + cookie->offset, count);
-  cookie->offset += count;
-  return static_cast<ssize_t>(count);
-}
-
-int cookie_close(void* opaque) {
-  delete static_cast<Cookie*>(opaque);
-  return 0;
-}
-
-FILE* open_source(const Source& source) {
-  cookie_io_functions_t functions = {};
-  functions.read = cookie_read;
-  functions.close = cookie_close;
-  // Left buffered, unlike the driver's files: an unbuffered stream of this
-  // kind would call cookie_read() once a byte.
-  return fopencookie(new Cookie{&source, 0}, "rb", functions);
-}
 
 unsigned little_endian_16(const uint8_t* data, size_t size, size_t& at) {
   unsigned value = 0;
@@ -238,108 +200,60 @@ Expected expect(const Source& source, uint64_t address) {
   }
 }
 
-// Points stdout at a memory buffer for one input, so that what the reader
-// prints can be checked, and the fuzzer's own report stays readable.
-class CapturedStdout {
- public:
-  CapturedStdout() : saved_(stdout) {
-    std::fflush(stdout);
-    // The C library here lets stdout be assigned like any variable.
-    stdout = open_memstream(&text_, &size_);
-    CHECK(stdout != nullptr);
-  }
-  ~CapturedStdout() {
-    std::fclose(stdout);
-    stdout = saved_;
-    std::free(text_);
-  }
-  std::string text() {
-    std::fflush(stdout);
-    return std::string(text_, size_);
-  }
-
- private:
-  FILE* saved_;
-  char* text_ = nullptr;
-  size_t size_ = 0;
-};
-
 void run_sources(const std::vector<Source>& sources) {
-  CapturedStdout out;
-  auto state = std::make_unique<ConversionState>();
-  char* image = nullptr;
-  size_t image_size = 0;
-  state->destination = open_memstream(&image, &image_size);
-  CHECK(state->destination != nullptr);
-
+  MemoryRun run;
+  ConversionState& state = *run.state;
   std::string expected_image;
   size_t output_before = 0;
   uint64_t blocks_taken = 0;
   for (const Source& source : sources) {
-    const Expected e = expect(source, state->address);
-    const uint64_t address_before = state->address;
+    const Expected e = expect(source, state.address);
+    const uint64_t address_before = state.address;
     const size_t image_before = expected_image.size();
 
-    state->source_name = source.name;
-    FILE* stream = open_source(source);
+    state.source_name = source.name;
+    FILE* stream = open_bytes(source.bytes, source.fail_at);
     CHECK(stream != nullptr);
-    reset_source(*state, stream);
-    const int32_t payload_end = probe_wrapper(*state);
-    std::vector<BlockResult> results;
-    if (!state->input.read_failed) {
-      CHECK(payload_end == e.payload_end);
-      state->expected_block = 1;
-      do {
-        results.push_back(read_block(*state, payload_end));
-        // Two calls per 132 bytes at most, or the reader is stuck.
-        CHECK(results.size() <= source.bytes.size() / BLOCK_SIZE + 2);
-      } while (results.back() == BLOCK_TAKEN);
-    }
+    const SourceEnd end = decode_source(state, stream);
     std::fclose(stream);
 
-    // Every result is one of the three; every call but the last took a
-    // block, and the last took none.
-    size_t taken = 0;
-    for (BlockResult result : results) {
-      CHECK(result == BLOCK_TAKEN || result == SOURCE_END ||
-            result == BLOCK_FAILED);
-      if (result == BLOCK_TAKEN) ++taken;
-    }
-    CHECK(state->input.read_failed == e.read_failed);
-    CHECK(results.empty() == (e.read_failed && e.output.empty()));
-    if (!results.empty()) CHECK(results.back() == e.last);
-    CHECK(taken == e.taken);
+    CHECK(end == SOURCE_CLEAN || end == SOURCE_FAULTY ||
+          end == SOURCE_UNREADABLE);
+    CHECK(end == (e.read_failed              ? SOURCE_UNREADABLE
+                  : e.last == BLOCK_FAILED ? SOURCE_FAULTY
+                                           : SOURCE_CLEAN));
 
     // address = 128 x the blocks taken, over all sources.
+    CHECK(state.address >= address_before);
+    CHECK((state.address - address_before) % BLOCK_DATA_SIZE == 0);
+    const uint64_t taken = (state.address - address_before) / BLOCK_DATA_SIZE;
+    CHECK(taken == e.taken);
     blocks_taken += taken;
-    CHECK(state->address == BLOCK_DATA_SIZE * blocks_taken);
-    CHECK(state->address == address_before + BLOCK_DATA_SIZE * taken);
-    if (!results.empty()) {
-      CHECK(state->expected_block == static_cast<uint8_t>(1 + taken));
+    CHECK(state.address == BLOCK_DATA_SIZE * blocks_taken);
+    if (end != SOURCE_UNREADABLE || !e.output.empty()) {
+      CHECK(state.expected_block == static_cast<uint8_t>(1 + taken));
     }
 
     // The destination grows by 128 bytes a block taken, plus the data read
     // of a block that failed or could not be read to its end; a clean end
     // adds nothing more.
-    std::fflush(state->destination);
+    const std::string image = run.destination();
     expected_image += e.written;
-    const size_t grown = image_size - image_before;
-    const size_t partial = grown - BLOCK_DATA_SIZE * taken;
-    CHECK(grown >= BLOCK_DATA_SIZE * taken);
+    CHECK(image.size() >= image_before + BLOCK_DATA_SIZE * taken);
+    const size_t partial = image.size() - image_before - BLOCK_DATA_SIZE * taken;
     CHECK(partial <= BLOCK_DATA_SIZE);
-    if (e.last == SOURCE_END && !e.read_failed) CHECK(partial == 0);
-    CHECK(image_size == expected_image.size());
-    CHECK(std::memcmp(image, expected_image.data(), image_size) == 0);
+    if (end == SOURCE_CLEAN) CHECK(partial == 0);
+    CHECK(image == expected_image);
 
     // One progress line per attempt, then one fault message exactly when a
     // block failed, naming the source.
-    const std::string output = out.text();
+    const std::string output = run.output();
     const std::string printed = output.substr(output_before);
     output_before = output.size();
     size_t lines = 0;
     for (char c : printed) lines += c == '\n';
-    const bool failed = !results.empty() && results.back() == BLOCK_FAILED;
-    CHECK(lines == results.size() + (failed ? 1 : 0));
+    const bool failed = end == SOURCE_FAULTY;
+    if (!printed.empty()) CHECK(lines == taken + 1 + (failed ? 1 : 0));
     if (failed) {
       const size_t last_line = printed.rfind('\n', printed.size() - 2) + 1;
       CHECK(printed.compare(last_line, source.name.size() + 2,
@@ -348,10 +262,8 @@ void run_sources(const std::vector<Source>& sources) {
     CHECK(printed == e.output);
 
     // The driver stops at the first source that did not end cleanly.
-    if (state->input.read_failed || failed) break;
+    if (end != SOURCE_CLEAN) break;
   }
-  CHECK(std::fclose(state->destination) == 0);
-  std::free(image);
 }
 
 }  // namespace

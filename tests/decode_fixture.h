@@ -1,44 +1,56 @@
-// Runs the decoders on in-memory streams.
+// Runs the decoders on sources in memory, with standard output and the
+// destination in memory too.
 
 #ifndef ROMWEAVE_TESTS_DECODE_FIXTURE_H_
 #define ROMWEAVE_TESTS_DECODE_FIXTURE_H_
 
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "capture/capture.h"
 #include "tests/expected_output.h"
+#include "tests/memory_source.h"
 
 namespace romweave {
 
-// A read-only stream over `bytes` that fails with an error, not an end of
-// file, once a read reaches offset `fail_at` (never when it is negative).
-FILE* open_bytes(const std::string& bytes, int64_t fail_at = -1);
+// A ConversionState whose outputs collect what is printed and written.
+struct MemoryRun {
+  MemoryRun();
+  // Everything printed or written so far.
+  std::string output();
+  std::string destination();
 
-// What one source did to the state.
+  std::unique_ptr<ConversionState> state;
+
+ private:
+  std::string printed_;
+  std::string written_;
+  char output_buffer_[4096];
+  char destination_buffer_[4096];
+  Output standard_output_;
+  Output destination_;
+};
+
+// What decoding one source did.
 struct Decoded {
-  int32_t payload_end = NO_LIMIT;
-  std::vector<BlockResult> results;  // every read_block() result, in order
-  std::string output;                // all that was printed
-  std::string destination;           // all that was written
+  SourceEnd end = SOURCE_CLEAN;
+  std::string output;       // all that was printed
+  std::string destination;  // all that was written
   uint64_t address = 0;
   unsigned expected_block = 0;
-  bool read_failed = false;
 };
 
 struct DecodeOptions {
-  bool probe = true;               // call probe_wrapper() first
-  int32_t payload_end = NO_LIMIT;  // used when `probe` is false
-  int64_t fail_at = -1;            // see open_bytes()
-  int64_t start_position = 0;      // pretend the source starts this far in
+  int64_t fail_at = -1;  // see open_bytes()
   uint64_t start_address = 0;
 };
 
-// Decodes `source`, named CAP.BIN, as the driver would: the probe, then
-// read_block() until it gives anything but BLOCK_TAKEN.
+// Decodes `source`, named CAP.BIN, as the driver does.
 Decoded decode(const std::string& source, const DecodeOptions& options = {});
+
+// What probe_wrapper() makes of the start of `source`.
+int32_t probe(const std::string& source);
 
 }  // namespace romweave
 

@@ -1,0 +1,123 @@
+#include "output/output.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace romweave {
+
+namespace {
+
+// Hands `size` bytes to wherever the output goes, past its buffer.
+bool hand_over(Output& out, const char* bytes, size_t size) {
+  if (out.memory != nullptr) {
+    out.memory->append(bytes, size);
+    return true;
+  }
+  return out.console ? write_console(out.file, bytes, size)
+                     : write_all(out.file, bytes, size);
+}
+
+}  // namespace
+
+Output binary_output(FileHandle file, char* buffer, size_t capacity) {
+  Output out;
+  out.file = file;
+  out.buffer = buffer;
+  out.capacity = capacity;
+  return out;
+}
+
+Output text_output(FileHandle file, char* buffer, size_t capacity) {
+  Output out = binary_output(file, buffer, capacity);
+  const OutputKind kind = output_kind(file);
+  out.crlf = CRLF_LINE_ENDS;
+  out.by_line = kind != OUTPUT_FILE;
+  out.console = kind == OUTPUT_CONSOLE;
+  out.plain = !out.crlf && !out.by_line;
+  return out;
+}
+
+Output memory_output(std::string* memory, char* buffer, size_t capacity) {
+  Output out = binary_output(NO_FILE, buffer, capacity);
+  out.memory = memory;
+  return out;
+}
+
+bool flush_output(Output& out) {
+  if (out.used > 0 && !out.failed) {
+    out.failed = !hand_over(out, out.buffer, out.used);
+  }
+  out.used = 0;
+  return !out.failed;
+}
+
+bool close_output(Output& out) {
+  flush_output(out);
+  if (out.file != NO_FILE && !close_file(out.file)) out.failed = true;
+  out.file = NO_FILE;
+  return !out.failed;
+}
+
+void put_bytes_slowly(Output& out, const char* bytes, size_t size) {
+  if (out.failed) {
+    out.used = 0;
+    return;
+  }
+  while (size > 0) {
+    if (out.used == out.capacity && !flush_output(out)) return;
+    // Nothing is buffered and more than a buffer-full is given: hand it
+    // over without copying it first.
+    if (out.used == 0 && size >= out.capacity) {
+      out.failed = !hand_over(out, bytes, size);
+      return;
+    }
+    const size_t room = out.capacity - out.used;
+    const size_t part = size < room ? size : room;
+    std::memcpy(out.buffer + out.used, bytes, part);
+    out.used += part;
+    bytes += part;
+    size -= part;
+  }
+}
+
+void put_text_slowly(Output& out, const char* text, size_t size) {
+  if (out.plain) {
+    put_bytes_slowly(out, text, size);
+    return;
+  }
+  for (const char* end = text + size; text < end;) {
+    const char* newline =
+        static_cast<const char*>(std::memchr(text, '\n', end - text));
+    if (newline == nullptr) {
+      put_bytes(out, text, end - text);
+      return;
+    }
+    put_bytes(out, text, newline - text);
+    put_bytes(out, out.crlf ? "\r\n" : "\n", out.crlf ? 2 : 1);
+    if (out.by_line) flush_output(out);
+    text = newline + 1;
+  }
+}
+
+void print(Output& out, const char* format, ...) {
+  if (out.failed) return;
+  // Messages fit a line of this size unless a name is very long; such a
+  // message is formatted once more at its full size.
+  char line[512];
+  va_list arguments;
+  va_start(arguments, format);
+  va_list again;
+  va_copy(again, arguments);
+  const int size = std::vsnprintf(line, sizeof line, format, arguments);
+  va_end(arguments);
+  if (size >= 0 && static_cast<size_t>(size) < sizeof line) {
+    put_text(out, line, static_cast<size_t>(size));
+  } else if (size >= 0) {
+    std::string longer(static_cast<size_t>(size) + 1, '\0');
+    std::vsnprintf(&longer[0], longer.size(), format, again);
+    put_text(out, longer.data(), static_cast<size_t>(size));
+  }
+  va_end(again);
+}
+
+}  // namespace romweave

@@ -1,0 +1,109 @@
+// The few calls into the operating system that differ between POSIX
+// systems and Windows: writing, opening files by name, telling files apart,
+// recognising a terminal or console, the standard descriptors and the
+// command line.  Everything above them, buffering, formatting and checking,
+// is one code path on every system.  platform_posix.cc and
+// platform_windows.cc each implement this header.
+//
+// Names are UTF-8 (on POSIX systems: whatever bytes the user gave) and are
+// passed to the system without any detour through a code page.
+
+#ifndef ROMWEAVE_OUTPUT_PLATFORM_H_
+#define ROMWEAVE_OUTPUT_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace romweave {
+
+// A file descriptor on POSIX systems, a HANDLE on Windows.
+using FileHandle = intptr_t;
+// No file: -1 is both an invalid descriptor and INVALID_HANDLE_VALUE.
+constexpr FileHandle NO_FILE = -1;
+
+// Lines written to standard output and standard error end in CR LF on
+// Windows, as every console program's there do, and in LF elsewhere.
+#ifdef _WIN32
+constexpr bool CRLF_LINE_ENDS = true;
+#else
+constexpr bool CRLF_LINE_ENDS = false;
+#endif
+
+// Makes the standard streams safe to run with: a standard descriptor that
+// is closed is reopened on the null device, so that no file this run opens
+// can take its number, and a write to a pipe whose reader has gone fails
+// instead of ending the process.  Returns true when standard output was
+// closed.  Must run before anything is opened.
+bool secure_standard_streams();
+
+FileHandle standard_output();
+FileHandle standard_error();
+
+// How bytes written to a handle reach the user.
+enum OutputKind {
+  OUTPUT_FILE,      // a file, a pipe, a device: bytes as they are
+  OUTPUT_TERMINAL,  // a terminal: bytes as they are, each line at once
+  OUTPUT_CONSOLE,   // a Windows console: characters, each line at once
+};
+OutputKind output_kind(FileHandle file);
+
+// Hands all `size` bytes to `file`, in as many calls as it takes, waiting
+// while a non-blocking file is full.  False when the system refused them.
+bool write_all(FileHandle file, const char* bytes, size_t size);
+
+// Writes UTF-8 text to a Windows console as characters.  Elsewhere it is
+// write_all().
+bool write_console(FileHandle file, const char* text, size_t size);
+
+// Creates `name`, or cuts it to length 0, for binary writing.  NO_FILE when
+// that fails, as for a folder.
+FileHandle create_file(const char* name);
+
+// False when the system reported an error on closing, such as a write it
+// had delayed.
+bool close_file(FileHandle file);
+
+// Opens `name` for binary reading; the program reads it in large pieces
+// into a buffer of its own, so the stream keeps none.  nullptr when it
+// cannot be opened or is a folder.
+FILE* open_source_file(const char* name);
+
+// What makes two names, or a name and an open file, one file: device and
+// inode, or volume serial number and file index.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+};
+
+inline bool operator==(const FileIdentity& a, const FileIdentity& b) {
+  return a.volume == b.volume && a.index == b.index;
+}
+
+enum IdentityLookup {
+  IDENTITY_FOUND,    // the name leads to a file, whose identity was taken
+  IDENTITY_MISSING,  // nothing is there under that name
+  IDENTITY_UNKNOWN,  // something may be there, but it cannot be told apart
+};
+
+// The identity of the file `name` leads to, following links.
+IdentityLookup identify_name(const char* name, FileIdentity* identity);
+
+// The identity of an open file or stream; false when there is none to have.
+bool identify_file(FileHandle file, FileIdentity* identity);
+bool identify_stream(FILE* stream, FileIdentity* identity);
+
+// True when standard output is a regular file or a pipe, which another name
+// on the command line could also lead to, and its identity could be taken.
+// A terminal or a device such as the null device is never such a file.
+bool standard_output_is_a_file(FileIdentity* identity);
+
+// The command line as UTF-8 strings, element 0 being the program's name.
+// Windows gives it as wide characters and ignores `argv`.
+std::vector<std::string> command_line(int argc, char** argv);
+
+}  // namespace romweave
+
+#endif  // ROMWEAVE_OUTPUT_PLATFORM_H_
