@@ -279,11 +279,13 @@ TEST_F(RunTest, StandardStreamsThatFailOrAreFiles) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    // Only Linux has the /dev files.
-    const std::string& last = c.args.back();
+    // Under Wine, the /dev files are Linux's, and a standard output handed
+    // over from Linux as a file has no identity that the tool could take,
+    // so it is never refused there.
+    const bool to_file = c.streams.stdout_kind == STDOUT_FILE ||
+                         c.streams.stdout_kind == STDOUT_APPEND;
     if (ToolTest::windows_target() &&
-        (c.streams.stdout_file.rfind("/dev/", 0) == 0 ||
-         last.rfind("/dev/", 0) == 0)) {
+        (to_file || c.args.back().rfind("/dev/", 0) == 0)) {
       continue;
     }
     write_source("a.cap", capture);
