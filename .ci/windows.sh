@@ -53,6 +53,10 @@ cmake --build "$host" -j2 --target e2e_tests >/dev/null
 # Wine's, not the tool's (which gives the same result on every run), so a
 # shard that still meets one is run again, up to three times in all.
 export WINEPREFIX="$(cd "$host" && pwd)/packaging/wineprefix" WINEDEBUG=-all
+# Wine turns the Linux arguments and file names into Windows characters by
+# the locale's character set: only a UTF-8 locale hands the tool every name
+# as it was given, whatever locale the CI machine has.
+export LC_ALL=C.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml="
 wine=$(command -v wine || command -v wine64 || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)

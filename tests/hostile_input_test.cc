@@ -201,34 +201,58 @@ TEST_F(HostileInputTest, WrapperLengthFields) {
   }
 }
 
-// Names with spaces, leading dashes and bytes past ASCII are plain names:
-// no option, no standard input, no character set.  Messages show them
-// with a to z raised and every other byte as it was.
+// Names with spaces, leading dashes, letters of other scripts and bytes
+// past ASCII are plain names: no option, no standard input, no character
+// set.  Messages show them with a to z raised and every other byte as it
+// was, on Windows too, which takes its names as UTF-16.  Each name joins,
+// fails, is missing, names the destination twice and has no folder.
 TEST_F(HostileInputTest, AwkwardNamesAreUsedAsGiven) {
   const struct {
     std::string source;
+    std::string second;  // the second source, missing at first
     std::string destination;
-    bool ascii;
+    bool utf8;  // false: no Windows name has these bytes
   } names[] = {
-      {"my capture.cap", "rom image.bin", true},
-      {"-", "-o", true},
-      {"--", "--help", true},
-      {"-v.cap", "-", true},
-      {"caf\xC3\xA9.cap", "r\xC3\xB6m.bin", false},  // UTF-8
-      {"\xE9t\xE9.cap", "\xFF.bin", false},          // Latin-1 and a stray byte
+      {"my capture.cap", "part two.cap", "rom image.bin", true},
+      {"-", "--x", "-o", true},
+      {"--", "-2.cap", "--help", true},
+      {"-v.cap", "--.cap", "-", true},
+      {"café.cap", "déjà.cap", "röm.bin", true},
+      {"Дамп-1.cap", "нет.cap", "образ.bin", true},
+      {"转储.cap", "第二.cap", "镜像.bin", true},
+      // Outside the Basic Multilingual Plane: two UTF-16 units each.
+      {"💾.cap", "📼.cap", "🧩.bin", true},
+      // a and z, and the bytes either side of a to z and of A to Z.
+      {"`az{@[", "{z}", "[a@`.bin", true},
+      // Latin-1 and a stray byte.
+      {"\xE9t\xE9.cap", "\xE9\xE9.cap", "\xFF.bin", false},
   };
   std::string cut = make_capture(2);
   cut.pop_back();
   for (const auto& n : names) {
-    SCOPED_TRACE(n.source + " -> " + n.destination);
-    // A Windows tool gets its arguments in its own code page, not as the
-    // bytes of these Linux names.
-    if (!n.ascii && ToolTest::windows_target()) continue;
+    SCOPED_TRACE(n.source + ", " + n.second + " -> " + n.destination);
+    if (!n.utf8 && ToolTest::windows_target()) continue;
     write_source(n.source, make_capture(2));
-    ToolRun run = this->run({n.source, n.destination});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, progress_lines(0, 0x100) + size_line(2 * 128));
+    const std::string nowhere = n.second + "/" + n.destination;
+    ToolRun run = this->run({n.source, nowhere});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out,
+              "Error: Unable to overwrite file " + upper(nowhere) + " !\n");
+    EXPECT_FALSE(exists(n.second));
+
+    run = this->run({n.source, n.second, n.destination});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, progress_lines(0, 0x100) +
+                           "Error: Unable to open file " + upper(n.second) +
+                           " !\n");
     EXPECT_EQ(read_file(n.destination), sample_image(2));
+
+    write_source(n.second, make_capture(1, 2));
+    run = this->run({n.source, n.second, n.destination});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, progress_lines(0, 0x100) + progress_lines(0x100, 0x180) +
+                           size_line(3 * 128));
+    EXPECT_EQ(read_file(n.destination), sample_image(3));
 
     write_source(n.source, cut);
     run = this->run({n.source, n.destination});
@@ -236,7 +260,15 @@ TEST_F(HostileInputTest, AwkwardNamesAreUsedAsGiven) {
     EXPECT_EQ(run.out, progress_lines(0, 0x80) + upper(n.source) +
                            ": EOF at checksum\n");
     EXPECT_EQ(read_file(n.destination), sample_image(2));
-    sources_.erase(n.source);  // a later row writes "-" as its destination
+
+    // The fixture checks that the source is left as it was.
+    run = this->run({n.source, "./" + n.source});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "Error: File ./" + upper(n.source) +
+                           " is both source and destination !\n");
+    // A later row writes "-" as its destination.
+    sources_.erase(n.source);
+    sources_.erase(n.second);
   }
 }
 
