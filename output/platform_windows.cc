@@ -102,13 +102,16 @@ bool write_all(FileHandle file, const char* bytes, size_t size) {
 }
 
 bool write_console(FileHandle file, const char* text, size_t size) {
-  // Whole lines come here, so no character is split between two calls.
+  // Whole lines come here, unless one is longer than the buffer it was
+  // written to, so no character is split between two calls.
   const std::wstring characters = wide(text, size);
   const wchar_t* left = characters.data();
   size_t count = characters.size();
   while (count > 0) {
     DWORD written = 0;
-    const DWORD part = count < 8192 ? static_cast<DWORD>(count) : 8192;
+    DWORD part = count < 8192 ? static_cast<DWORD>(count) : 8192;
+    // Nor is a character past U+FFFF, which takes two units.
+    if (part < count && IS_HIGH_SURROGATE(left[part - 1])) --part;
     if (!WriteConsoleW(handle(file), left, part, &written, nullptr) ||
         written == 0) {
       return false;
@@ -149,6 +152,13 @@ IdentityLookup identify_name(const char* name, FileIdentity* identity) {
                    error == ERROR_INVALID_NAME
                ? IDENTITY_MISSING
                : IDENTITY_UNKNOWN;
+  }
+  // A device such as NUL has no file index, and is no file on disk that
+  // creating the destination could cut or a source could read back: it is
+  // compared with nothing, like a name with nothing behind it.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return IDENTITY_MISSING;
   }
   const bool known = identify(file, identity);
   CloseHandle(file);

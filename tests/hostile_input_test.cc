@@ -272,6 +272,17 @@ TEST_F(HostileInputTest, AwkwardNamesAreUsedAsGiven) {
   }
 }
 
+// The null device, by the name each system gives it, takes the image of a
+// run that only checks its captures: it is no file that could be cut or
+// read back, so it is never refused as one.
+TEST_F(HostileInputTest, NullDeviceAsDestination) {
+  write_source("a.cap", make_capture(2));
+  const ToolRun run =
+      this->run({"a.cap", ToolTest::windows_target() ? "NUL" : "/dev/null"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, progress_lines(0, 0x100) + size_line(2 * 128));
+}
+
 // The destination is settled before any source is opened, so its fault
 // wins over a source's; an empty name, as a script with an unset variable
 // passes, is a name that cannot be opened.
