@@ -26,8 +26,8 @@ struct MemoryRun {
  private:
   std::string printed_;
   std::string written_;
-  char output_buffer_[4096];
-  char destination_buffer_[4096];
+  char output_buffer_[4096] = {};
+  char destination_buffer_[4096] = {};
   Output standard_output_;
   Output destination_;
 };
