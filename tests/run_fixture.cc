@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -127,6 +128,7 @@ ToolRun ToolTest::run(const std::vector<std::string>& args,
   // above 2, the test program's own standard descriptors being open.
   ToolRun result;
   int streams[4] = {-1, -1, -1, -1};
+  int slow_pipe = -1;
   const int to_file = O_WRONLY | O_CREAT | O_CLOEXEC;
   if (!options.stdin_closed)
     streams[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -147,6 +149,15 @@ ToolRun ToolTest::run(const std::vector<std::string>& args,
       streams[1] =
           open(path(options.stdout_file).c_str(), to_file | O_APPEND, 0644);
       break;
+    case STDOUT_SLOW_PIPE: {
+      int ends[2];
+      if (pipe2(ends, O_CLOEXEC) == 0) {
+        fcntl(ends[1], F_SETFL, O_NONBLOCK);
+        slow_pipe = ends[0];
+        streams[1] = ends[1];
+      }
+      break;
+    }
   }
   if (!options.stderr_closed)
     streams[2] = open(err_name.c_str(), to_file | O_TRUNC, 0600);
@@ -184,6 +195,17 @@ ToolRun ToolTest::run(const std::vector<std::string>& args,
     if (fd >= 0) close(fd);
   }
   EXPECT_TRUE(ready && child > 0) << "cannot start the tool";
+  if (slow_pipe >= 0) {
+    // Long enough for the tool to fill the pipe and find it full.
+    usleep(300 * 1000);
+    char part[4096];
+    ssize_t got;
+    while ((got = read(slow_pipe, part, sizeof part)) > 0 ||
+           (got < 0 && errno == EINTR)) {
+      if (got > 0) result.out.append(part, static_cast<size_t>(got));
+    }
+    close(slow_pipe);
+  }
   int wait_status = 0;
   if (child > 0 && waitpid(child, &wait_status, 0) == child &&
       WIFEXITED(wait_status)) {

@@ -26,6 +26,8 @@ enum StdoutKind {
   STDOUT_BROKEN_PIPE,  // a pipe whose read end is closed before the run
   STDOUT_FILE,         // `> stdout_file`: created or cut, as the shell does
   STDOUT_APPEND,       // `>> stdout_file`
+  STDOUT_SLOW_PIPE,    // a non-blocking pipe, read only once the tool has
+                       // filled it; returned in ToolRun::out
 };
 
 // The standard streams of one run.  The defaults suit most tests: output
