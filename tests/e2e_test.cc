@@ -102,8 +102,12 @@ TEST_F(RunTest, DataFaultStopsTheRunWithStatus3) {
 TEST_F(RunTest, UnopenableSourceEndsTheRunWithStatus1) {
   write_source("good.cap", make_capture(2));
   fs::create_directory(path("folder"));
-  for (const std::string bad : {"missing.cap", "folder", "-x"}) {
-    SCOPED_TRACE(bad);
+  // A message longer than most, from a name of 611 bytes.
+  std::string deep;
+  for (int i = 0; i < 300; ++i) deep += "d/";
+  for (const std::string& bad : std::vector<std::string>{
+           "missing.cap", "folder", "-x", deep + "x.cap"}) {
+    SCOPED_TRACE(bad.substr(0, 20));
     const ToolRun run = this->run({"good.cap", bad, "rom.bin"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, progress_lines(0, 0x100) +
