@@ -15,7 +15,7 @@
 # left out, with a warning), in build-release/ beside it, and dated by the
 # commit: two runs on one commit give the same bytes.  VERSION is the one
 # in CMakeLists.txt.  CPACK_PACKAGE_CONTACT in the environment names the
-# package's maintainer.  Needs git, cmake, g++, dpkg-dev, file, groff-base,
+# package's maintainer.  Needs git, cmake, make, g++, dpkg-dev, file, groff-base,
 # zip and g++-mingw-w64-x86-64; installs nothing.
 set -euo pipefail
 
@@ -29,7 +29,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 out=${1:-build-release/dist}
 
-for tool in git cmake g++ x86_64-w64-mingw32-g++ dpkg-buildflags \
+for tool in git cmake make g++ x86_64-w64-mingw32-g++ dpkg-buildflags \
     dpkg-shlibdeps file groff zip gzip tar sha256sum readelf; do
   command -v "$tool" >/dev/null || fail "$tool is missing"
 done
