@@ -15,8 +15,8 @@
 # left out, with a warning), in build-release/ beside it, and dated by the
 # commit: two runs on one commit give the same bytes.  VERSION is the one
 # in CMakeLists.txt.  CPACK_PACKAGE_CONTACT in the environment names the
-# package's maintainer.  Needs git, cmake, make, g++, dpkg-dev, file, groff-base,
-# zip and g++-mingw-w64-x86-64; installs nothing.
+# package's maintainer.  Needs git, cmake, make, g++, dpkg-dev, file,
+# groff-base, zip and g++-mingw-w64-x86-64; installs nothing.
 set -euo pipefail
 
 fail() {
