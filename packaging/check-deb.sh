@@ -1,6 +1,7 @@
 #!/bin/sh
 # Checks a romweave .deb: its control fields and file list, then installs
-# it, runs the installed tool on sample captures, and removes it again.
+# it, checks its copyright and changelog, runs the installed tool on sample
+# captures, and removes it again.
 #
 #   packaging/check-deb.sh PACKAGE.deb MKCAPTURE
 #
@@ -25,7 +26,8 @@ field() { dpkg-deb --field "$deb" "$1"; }
 
 # Control fields.
 [ "$(field Package)" = romweave ] || fail "package name is '$(field Package)'"
-[ -n "$(field Version)" ] || fail "no version"
+version=$(field Version)
+[ -n "$version" ] || fail "no version"
 [ "$(field Section)" = utils ] || fail "section is '$(field Section)'"
 [ -n "$(field Maintainer)" ] || fail "no maintainer"
 depends=$(field Depends)
@@ -38,9 +40,12 @@ description=$(field Description)
 [ "$(printf '%s\n' "$description" | wc -l)" -ge 3 ] ||
   fail "description has no long text: '$description'"
 
-# File list: exactly the program and its page, nothing else.
+# File list: exactly the program, its page, the copyright and the
+# changelog, nothing else.
 files=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $NF }' | sort)
-expected=$(printf '%s\n' ./usr/bin/romweave ./usr/share/man/man1/romweave.1.gz)
+expected=$(printf '%s\n' ./usr/bin/romweave \
+  ./usr/share/doc/romweave/changelog.gz ./usr/share/doc/romweave/copyright \
+  ./usr/share/man/man1/romweave.1.gz)
 if [ "$files" != "$expected" ]; then
   printf 'check-deb: files in the package:\n%s\nexpected:\n%s\n' \
     "$files" "$expected" >&2
@@ -63,15 +68,21 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' HUP INT TERM
 
-# Minimal images may keep dpkg from unpacking manual pages; this one is
-# part of what is checked.
-dpkg --install --path-include='/usr/share/man/man1/romweave.1.gz' "$deb"
+# Minimal images may keep dpkg from unpacking manual pages and documents;
+# these are part of what is checked.
+dpkg --install --path-include='/usr/share/man/man1/romweave.1.gz' \
+  --path-include='/usr/share/doc/romweave/*' "$deb"
 installed=yes
 [ "$(command -v romweave)" = /usr/bin/romweave ] ||
   fail "romweave is not /usr/bin/romweave on PATH"
 [ -f /usr/share/man/man1/romweave.1.gz ] || fail "manual page not installed"
 gzip -dc /usr/share/man/man1/romweave.1.gz | grep -q '^\.SH "EXIT STATUS"' ||
   fail "installed manual page is not the romweave page"
+doc=/usr/share/doc/romweave
+grep -q '^License: MIT$' "$doc/copyright" || fail "$doc/copyright names no MIT licence"
+# The changelog's latest entry is the package's version.
+gzip -dc "$doc/changelog.gz" | head -n 1 | grep -qF "romweave ($version) " ||
+  fail "changelog does not start with version $version"
 
 # Two sources, one raw and one in the calculator wrapper, whose images join
 # into one; run from PATH, as a user would.
@@ -105,4 +116,5 @@ dpkg --remove romweave
 installed=no
 [ ! -e /usr/bin/romweave ] || fail "/usr/bin/romweave left after dpkg -r"
 [ ! -e /usr/share/man/man1/romweave.1.gz ] || fail "page left after dpkg -r"
+[ ! -e /usr/share/doc/romweave ] || fail "/usr/share/doc/romweave left after dpkg -r"
 echo "check-deb: $deb is sound"

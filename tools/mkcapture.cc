@@ -2,11 +2,7 @@
 // it carries, for demonstrations, benchmarks and fuzzing seeds.
 //
 //   mkcapture [--wrap] [--first K] [--image IMAGE] BLOCKS CAPTURE
-//
-// The capture holds BLOCKS blocks numbered from 1 that carry the sample
-// image from block index K on, so that captures made with K = 0, then
-// K = the first one's BLOCKS, and so on, join into one sample image.
-// --wrap puts the capture in a calculator string (at most 3971 blocks).
+//   mkcapture --help
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,11 +13,38 @@
 
 namespace {
 
+const char USAGE[] =
+    "usage: mkcapture [--wrap] [--first K] [--image IMAGE] BLOCKS CAPTURE\n";
+
+// The capture holds BLOCKS blocks numbered from 1 that carry the sample
+// image from block index K on, so that captures made with K = 0, then
+// K = the first one's BLOCKS, and so on, join into one sample image.
+const char HELP[] =
+    "Writes a sound XMODEM capture of BLOCKS 132-byte blocks, numbered\n"
+    "from 1, that carries a fixed sample image: something to try romweave\n"
+    "on, or to test it with.\n"
+    "\n"
+    "  --wrap         keep the capture in an HP 48 string (3971 blocks max.)\n"
+    "  --first K      carry the sample image from block K on (default 0), so\n"
+    "                 that captures made with K = 0, then K = the first one's\n"
+    "                 BLOCKS, and so on, join into one image\n"
+    "  --image IMAGE  also write the image the capture carries\n"
+    "  --help         show this help\n";
+
 int usage() {
-  std::fprintf(stderr,
-               "usage: mkcapture [--wrap] [--first K] [--image IMAGE] "
-               "BLOCKS CAPTURE\n");
+  std::fputs(USAGE, stderr);
   return 2;
+}
+
+// Help asked for goes to standard output, and is checked like any output.
+int help() {
+  std::fputs(USAGE, stdout);
+  std::fputs(HELP, stdout);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "mkcapture: write failed\n");
+    return 1;
+  }
+  return 0;
 }
 
 bool parse_count(const char* text, unsigned long long* value) {
@@ -42,7 +65,9 @@ int main(int argc, char** argv) {
   const char* image_name = nullptr;
   int i = 1;
   for (; i < argc && argv[i][0] == '-'; ++i) {
-    if (std::strcmp(argv[i], "--wrap") == 0) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      return help();
+    } else if (std::strcmp(argv[i], "--wrap") == 0) {
       wrap = true;
     } else if (std::strcmp(argv[i], "--first") == 0 && i + 1 < argc) {
       if (!parse_count(argv[++i], &first)) return usage();
