@@ -9,35 +9,73 @@ namespace romweave {
 
 namespace {
 
-// "Checking Address %05X...\n", built by hand: it is printed once a block,
-// millions of times for a large image.
+constexpr char HEX[] = "0123456789ABCDEF";
+
+// The two upper-case hexadecimal digits of every byte.
+struct HexPairs {
+  char digits[256][2];
+};
+
+constexpr HexPairs hex_pairs() {
+  HexPairs pairs = {};
+  for (int i = 0; i < 256; ++i) {
+    pairs.digits[i][0] = HEX[i >> 4];
+    pairs.digits[i][1] = HEX[i & 0xF];
+  }
+  return pairs;
+}
+
+constexpr HexPairs HEX_PAIRS = hex_pairs();
+
+// "Checking Address %05X...\n", built by hand and in place: it is printed
+// once a block, millions of times for a large image.
 void print_progress(Output& out, uint64_t address) {
-  static const char HEX[] = "0123456789ABCDEF";
-  static const char LINE[] = "Checking Address 00000...\n";
-  constexpr size_t LINE_SIZE = sizeof LINE - 1;
-  constexpr size_t DIGITS_AT = 17;
-  char line[LINE_SIZE + 16];
-  std::memcpy(line, LINE, LINE_SIZE);
-  // The five digits of any image below 1 MiB; a larger address takes as
-  // many more as it needs.
+  static const char PREFIX[] = "Checking Address ";
+  static const char SUFFIX[] = "...\n";
+  constexpr size_t PREFIX_SIZE = sizeof PREFIX - 1;
+  constexpr size_t SUFFIX_SIZE = sizeof SUFFIX - 1;
+  // At least five digits, as %05X gives, and as many more as the address
+  // needs.
   int digits = 5;
   while (digits < 16 && address >> 4 * digits != 0) ++digits;
-  for (int i = 0; i < digits; ++i) {
-    line[DIGITS_AT + i] = HEX[address >> 4 * (digits - 1 - i) & 0xF];
+  const size_t size = PREFIX_SIZE + digits + SUFFIX_SIZE;
+
+  // Built in place: a line built elsewhere and copied in would be read
+  // back before its last bytes were stored.
+  char elsewhere[PREFIX_SIZE + 16 + SUFFIX_SIZE];
+  char* room = room_in_place(out, size);
+  char* const line = room != nullptr ? room : elsewhere;
+  std::memcpy(line, PREFIX, PREFIX_SIZE);
+  char* const end = line + PREFIX_SIZE + digits;
+  char* digit = end;
+  uint64_t rest = address;
+  for (int left = digits; left >= 2; left -= 2, rest >>= 8) {
+    digit -= 2;
+    std::memcpy(digit, HEX_PAIRS.digits[rest & 0xFF], 2);
   }
-  if (digits == 5) {
-    put_text(out, line, LINE_SIZE);  // a fixed size copies fastest
-    return;
+  if (digit > line + PREFIX_SIZE) *--digit = HEX[rest & 0xF];
+  std::memcpy(end, SUFFIX, SUFFIX_SIZE);
+  if (room != nullptr) {
+    keep_in_place(out, size);
+  } else {
+    put_text(out, elsewhere, size);
   }
-  std::memcpy(line + DIGITS_AT + digits, LINE + DIGITS_AT + 5,
-              LINE_SIZE - DIGITS_AT - 5);
-  put_text(out, line, LINE_SIZE + digits - 5);
 }
 
 unsigned char checksum(const unsigned char* data) {
   // Added in eight bits, which wrap modulo 256 by themselves.
   unsigned char sum = 0;
   for (size_t i = 0; i < BLOCK_DATA_SIZE; ++i) sum += data[i];
+  return sum;
+}
+
+// checksum() of the data while copying it to `to`, in one pass.
+unsigned char copy_and_sum(char* to, const unsigned char* data) {
+  unsigned char sum = 0;
+  for (size_t i = 0; i < BLOCK_DATA_SIZE; ++i) {
+    to[i] = static_cast<char>(data[i]);
+    sum += data[i];
+  }
   return sum;
 }
 
@@ -57,20 +95,45 @@ void take_sound_blocks(ConversionState& state, int32_t payload_end) {
   SourceBuffer& in = state.input;
   Output& out = *state.standard_output;
   Output& destination = *state.destination;
-  while (fill_source(in, BLOCK_SIZE) >= BLOCK_SIZE &&
-         (payload_end == NO_LIMIT || in.position < payload_end)) {
+  bool sound = true;
+  while (sound && fill_source(in, BLOCK_SIZE) >= BLOCK_SIZE) {
+    // The blocks at hand, with the counters in locals: to the compiler,
+    // any byte stored into an output could be one of them, which it would
+    // read back after every store.
     const unsigned char* block = in.bytes + in.begin;
-    const unsigned expected = state.expected_block;
-    if (block[0] != SOH || block[1] != expected ||
-        block[2] != 255 - expected ||
-        block[BLOCK_SIZE - 1] != checksum(block + 3)) {
-      return;
+    const unsigned char* const end = in.bytes + in.end;
+    int64_t position = in.position;
+    uint64_t address = state.address;
+    uint8_t expected = state.expected_block;
+    for (; end - block >= static_cast<ptrdiff_t>(BLOCK_SIZE);
+         block += BLOCK_SIZE, position += BLOCK_SIZE,
+         address += BLOCK_DATA_SIZE, ++expected) {
+      if ((payload_end != NO_LIMIT && position >= payload_end) ||
+          block[0] != SOH || block[1] != expected ||
+          block[2] != 255 - expected) {
+        sound = false;
+        break;
+      }
+      // The data is copied while it is added up; a block that then turns
+      // out faulty is not kept, and read_block() takes it from the start.
+      char* room = room_in_place(destination, BLOCK_DATA_SIZE);
+      const unsigned char sum =
+          room != nullptr ? copy_and_sum(room, block + 3) : checksum(block + 3);
+      if (block[BLOCK_SIZE - 1] != sum) {
+        sound = false;
+        break;
+      }
+      if (room != nullptr) {
+        keep_in_place(destination, BLOCK_DATA_SIZE);
+      } else {
+        put_bytes(destination, block + 3, BLOCK_DATA_SIZE);
+      }
+      if (!out.failed) print_progress(out, address);
     }
-    if (!out.failed) print_progress(out, state.address);
-    put_bytes(destination, block + 3, BLOCK_DATA_SIZE);
-    consume_source(in, BLOCK_SIZE);
-    state.address += BLOCK_DATA_SIZE;
-    state.expected_block = static_cast<uint8_t>(expected + 1);
+    in.begin = static_cast<size_t>(block - in.bytes);
+    in.position = position;
+    state.address = address;
+    state.expected_block = expected;
   }
 }
 
@@ -108,8 +171,7 @@ BlockResult read_block(ConversionState& state, int32_t payload_end) {
     return BLOCK_FAILED;
   }
   if (block[1] != expected) {
-    print(out, "%s: Got %u instead of %u Block No\n", name, block[1],
-          expected);
+    print(out, "%s: Got %u instead of %u Block No\n", name, block[1], expected);
     return BLOCK_FAILED;
   }
   if (got < 3) {

@@ -17,7 +17,7 @@ namespace romweave {
 struct ConversionState;
 
 // How much of a source is read ahead in one go.
-constexpr size_t SOURCE_BUFFER_SIZE = 128 * 1024;
+constexpr size_t SOURCE_BUFFER_SIZE = 64 * 1024;
 
 struct SourceBuffer {
   FILE* stream = nullptr;

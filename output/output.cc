@@ -88,11 +88,12 @@ void put_text_slowly(Output& out, const char* text, size_t size) {
   for (const char* end = text + size; text < end;) {
     const char* newline =
         static_cast<const char*>(std::memchr(text, '\n', end - text));
-    if (newline == nullptr) {
-      put_bytes(out, text, end - text);
-      return;
-    }
-    put_bytes(out, text, newline - text);
+    const size_t line = (newline != nullptr ? newline : end) - text;
+    // A line a person reads along is never split between two hand-overs,
+    // so that on a console every character arrives whole.
+    if (out.by_line && out.capacity - out.used < line + 2) flush_output(out);
+    put_bytes(out, text, line);
+    if (newline == nullptr) return;
     put_bytes(out, out.crlf ? "\r\n" : "\n", out.crlf ? 2 : 1);
     if (out.by_line) flush_output(out);
     text = newline + 1;

@@ -79,6 +79,16 @@ inline void put_text(Output& out, const char* text, size_t size) {
   put_text_slowly(out, text, size);
 }
 
+// Where `size` bytes can be written straight into the buffer, to be
+// built or copied there in place; nullptr when the output needs them
+// through put_bytes() or put_text().  keep_in_place() then takes them.
+inline char* room_in_place(Output& out, size_t size) {
+  return out.plain && out.capacity - out.used >= size ? out.buffer + out.used
+                                                      : nullptr;
+}
+
+inline void keep_in_place(Output& out, size_t size) { out.used += size; }
+
 // Appends text formatted as by printf().
 #if defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
