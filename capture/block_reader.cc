@@ -29,7 +29,7 @@ constexpr HexPairs HEX_PAIRS = hex_pairs();
 
 // "Checking Address %05X...\n", built by hand and in place: it is printed
 // once a block, millions of times for a large image.
-void print_progress(Output& out, uint64_t address) {
+inline void print_progress(Output& out, uint64_t address) {
   static const char PREFIX[] = "Checking Address ";
   static const char SUFFIX[] = "...\n";
   constexpr size_t PREFIX_SIZE = sizeof PREFIX - 1;

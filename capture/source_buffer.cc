@@ -6,8 +6,8 @@ namespace romweave {
 
 void reset_source(SourceBuffer& input, FILE* stream) {
   input.stream = stream;
-  input.begin = 0;
-  input.end = 0;
+  input.begin = SOURCE_TAIL_ROOM;
+  input.end = SOURCE_TAIL_ROOM;
   input.position = 0;
   input.at_eof = false;
   input.stream_failed = false;
@@ -16,14 +16,18 @@ void reset_source(SourceBuffer& input, FILE* stream) {
 
 size_t refill_source(SourceBuffer& in, size_t wanted) {
   while (in.end - in.begin < wanted && !in.at_eof && !in.stream_failed) {
-    // Keep the unread tail at the front so that a whole block always fits.
-    if (in.begin > 0) {
-      std::memmove(in.bytes, in.bytes + in.begin, in.end - in.begin);
-      in.end -= in.begin;
-      in.begin = 0;
+    // Once the read-ahead is used up, its unread end moves to the room in
+    // front of it, so that a whole block always fits.  After a short read,
+    // as from a pipe, the next one fills the rest first.
+    if (in.end == sizeof in.bytes) {
+      const size_t unread = in.end - in.begin;
+      std::memmove(in.bytes + SOURCE_TAIL_ROOM - unread, in.bytes + in.begin,
+                   unread);
+      in.begin = SOURCE_TAIL_ROOM - unread;
+      in.end = SOURCE_TAIL_ROOM;
     }
     const size_t got = std::fread(in.bytes + in.end, 1,
-                                  SOURCE_BUFFER_SIZE - in.end, in.stream);
+                                  sizeof in.bytes - in.end, in.stream);
     in.end += got;
     // Bytes that came before an error or the end are still good; the
     // condition is only acted on once they have been used up.

@@ -18,12 +18,17 @@ struct ConversionState;
 
 // How much of a source is read ahead in one go.
 constexpr size_t SOURCE_BUFFER_SIZE = 64 * 1024;
+// Room in front of the read-ahead for the unread end of the last one: the
+// most a decoder asks for at once is a block.  Each read then lands on the
+// same page-aligned place, at a page-aligned file offset, which the system
+// copies to faster than to odd places.
+constexpr size_t SOURCE_TAIL_ROOM = 4096;
 
 struct SourceBuffer {
   FILE* stream = nullptr;
-  unsigned char bytes[SOURCE_BUFFER_SIZE];
-  size_t begin = 0;            // index of the next unread byte
-  size_t end = 0;              // one past the last byte read from the stream
+  alignas(4096) unsigned char bytes[SOURCE_TAIL_ROOM + SOURCE_BUFFER_SIZE];
+  size_t begin = SOURCE_TAIL_ROOM;  // index of the next unread byte
+  size_t end = SOURCE_TAIL_ROOM;    // one past the last byte read
   int64_t position = 0;        // file offset of bytes[begin]
   bool at_eof = false;         // the stream has no more bytes
   bool stream_failed = false;  // the stream reported an error, not an end
@@ -39,7 +44,7 @@ void reset_source(SourceBuffer& input, FILE* stream);
 size_t refill_source(SourceBuffer& input, size_t wanted);
 
 // Reads from the stream until at least `wanted` bytes (at most
-// SOURCE_BUFFER_SIZE) are unread in the buffer, or the stream ends or
+// SOURCE_TAIL_ROOM) are unread in the buffer, or the stream ends or
 // fails.  Returns how many bytes are unread, which is below `wanted` only
 // when at_eof or stream_failed is set.  Inline because the reader asks for
 // every block and the bytes are nearly always there already.

@@ -40,8 +40,9 @@ const char HELP[] =
 // fast as larger buffers on a large image and faster on a small one.
 // Standard error carries a line or two.
 constexpr size_t OUTPUT_BUFFER_SIZE = 64 * 1024;
-char standard_output_buffer[OUTPUT_BUFFER_SIZE];
-char destination_buffer[OUTPUT_BUFFER_SIZE];
+// Page-aligned, as the system copies from such places fastest.
+alignas(4096) char standard_output_buffer[OUTPUT_BUFFER_SIZE];
+alignas(4096) char destination_buffer[OUTPUT_BUFFER_SIZE];
 char standard_error_buffer[1024];
 
 // Letters a to z raised to capitals; every other byte kept.  No locale.
