@@ -110,9 +110,9 @@ cmp expected.img rom.bin || fail "image differs from the captures' data"
 status=0
 romweave part1.cap >stdout || status=$?
 [ "$status" -eq 4 ] || fail "a single name gave status $status, not 4"
-version=$(romweave --version) || fail "romweave --version failed"
-[ "$version" = "romweave $(field Version)" ] ||
-  fail "romweave --version says '$version', the package $(field Version)"
+answer=$(romweave --version) || fail "romweave --version failed"
+[ "$answer" = "romweave $version" ] ||
+  fail "romweave --version says '$answer', the package $version"
 cd /
 
 dpkg --remove romweave
