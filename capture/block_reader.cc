@@ -58,7 +58,7 @@ inline void print_progress(Output& out, uint64_t address) {
   if (room != nullptr) {
     keep_in_place(out, size);
   } else {
-    put_text(out, elsewhere, size);
+    put_text_slowly(out, elsewhere, size);
   }
 }
 
@@ -95,8 +95,8 @@ void take_sound_blocks(ConversionState& state, int32_t payload_end) {
   SourceBuffer& in = state.input;
   Output& out = *state.standard_output;
   Output& destination = *state.destination;
-  bool sound = true;
-  while (sound && fill_source(in, BLOCK_SIZE) >= BLOCK_SIZE) {
+  bool going = true;
+  while (going && fill_source(in, BLOCK_SIZE) >= BLOCK_SIZE) {
     // The blocks at hand, with the counters in locals: to the compiler,
     // any byte stored into an output could be one of them, which it would
     // read back after every store.
@@ -111,23 +111,19 @@ void take_sound_blocks(ConversionState& state, int32_t payload_end) {
       if ((payload_end != NO_LIMIT && position >= payload_end) ||
           block[0] != SOH || block[1] != expected ||
           block[2] != 255 - expected) {
-        sound = false;
+        going = false;
         break;
       }
-      // The data is copied while it is added up; a block that then turns
-      // out faulty is not kept, and read_block() takes it from the start.
+      // The data is copied while it is added up.  A block that then turns
+      // out faulty is not kept, and read_block() takes it from the start,
+      // as it takes a block when the destination's buffer is full.
       char* room = room_in_place(destination, BLOCK_DATA_SIZE);
-      const unsigned char sum =
-          room != nullptr ? copy_and_sum(room, block + 3) : checksum(block + 3);
-      if (block[BLOCK_SIZE - 1] != sum) {
-        sound = false;
+      if (room == nullptr ||
+          block[BLOCK_SIZE - 1] != copy_and_sum(room, block + 3)) {
+        going = false;
         break;
       }
-      if (room != nullptr) {
-        keep_in_place(destination, BLOCK_DATA_SIZE);
-      } else {
-        put_bytes(destination, block + 3, BLOCK_DATA_SIZE);
-      }
+      keep_in_place(destination, BLOCK_DATA_SIZE);
       if (!out.failed) print_progress(out, address);
     }
     in.begin = static_cast<size_t>(block - in.bytes);

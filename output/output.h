@@ -82,7 +82,7 @@ inline void put_text(Output& out, const char* text, size_t size) {
 // Where `size` bytes can be written straight into the buffer, to be
 // built or copied there in place; nullptr when the output needs them
 // through put_bytes() or put_text().  keep_in_place() then takes them.
-inline char* room_in_place(Output& out, size_t size) {
+inline char* room_in_place(const Output& out, size_t size) {
   return out.plain && out.capacity - out.used >= size ? out.buffer + out.used
                                                       : nullptr;
 }

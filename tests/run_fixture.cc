@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -197,7 +198,8 @@ ToolRun ToolTest::run(const std::vector<std::string>& args,
   EXPECT_TRUE(ready && child > 0) << "cannot start the tool";
   if (slow_pipe >= 0) {
     // Long enough for the tool to fill the pipe and find it full.
-    usleep(300 * 1000);
+    const timespec wait = {0, 300 * 1000 * 1000};
+    nanosleep(&wait, nullptr);
     char part[4096];
     ssize_t got;
     while ((got = read(slow_pipe, part, sizeof part)) > 0 ||
