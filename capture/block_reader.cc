@@ -1,5 +1,6 @@
 // Reads, checks and copies the blocks of a capture.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -11,54 +12,61 @@ namespace {
 
 constexpr char HEX[] = "0123456789ABCDEF";
 
-// The two upper-case hexadecimal digits of every byte.
-struct HexPairs {
-  char digits[256][2];
-};
-
-constexpr HexPairs hex_pairs() {
-  HexPairs pairs = {};
-  for (int i = 0; i < 256; ++i) {
-    pairs.digits[i][0] = HEX[i >> 4];
-    pairs.digits[i][1] = HEX[i & 0xF];
-  }
-  return pairs;
+// The eight upper-case hexadecimal digits of a 32-bit value, all at once:
+// byte k of the result is the character of nibble k, the least significant
+// being nibble 0.
+uint64_t hex_digits(uint32_t value) {
+  uint64_t x = value;
+  // Each nibble spread into a byte of its own.
+  x = (x | x << 16) & 0x0000FFFF0000FFFFu;
+  x = (x | x << 8) & 0x00FF00FF00FF00FFu;
+  x = (x | x << 4) & 0x0F0F0F0F0F0F0F0Fu;
+  // '0' added to each, and 7 more to those of 10 and up, for 'A' to 'F'.
+  const uint64_t letters = (x + 0x0606060606060606u) >> 4 & 0x0101010101010101u;
+  return x + 0x3030303030303030u + letters * 7;
 }
 
-constexpr HexPairs HEX_PAIRS = hex_pairs();
+constexpr char PREFIX[] = "Checking Address ";
+constexpr char SUFFIX[] = "...\n";
+constexpr size_t PREFIX_SIZE = sizeof PREFIX - 1;
+constexpr size_t SUFFIX_SIZE = sizeof SUFFIX - 1;
+// The longest progress line: sixteen digits.
+constexpr size_t PROGRESS_ROOM = PREFIX_SIZE + 16 + SUFFIX_SIZE;
 
-// "Checking Address %05X...\n", built by hand and in place: it is printed
-// once a block, millions of times for a large image.
-inline void print_progress(Output& out, uint64_t address) {
-  static const char PREFIX[] = "Checking Address ";
-  static const char SUFFIX[] = "...\n";
-  constexpr size_t PREFIX_SIZE = sizeof PREFIX - 1;
-  constexpr size_t SUFFIX_SIZE = sizeof SUFFIX - 1;
-  // At least five digits, as %05X gives, and as many more as the address
-  // needs.
-  int digits = 5;
-  while (digits < 16 && address >> 4 * digits != 0) ++digits;
-  const size_t size = PREFIX_SIZE + digits + SUFFIX_SIZE;
-
-  // Built in place: a line built elsewhere and copied in would be read
-  // back before its last bytes were stored.
-  char elsewhere[PREFIX_SIZE + 16 + SUFFIX_SIZE];
-  char* room = room_in_place(out, size);
-  char* const line = room != nullptr ? room : elsewhere;
-  std::memcpy(line, PREFIX, PREFIX_SIZE);
-  char* const end = line + PREFIX_SIZE + digits;
-  char* digit = end;
-  uint64_t rest = address;
-  for (int left = digits; left >= 2; left -= 2, rest >>= 8) {
-    digit -= 2;
-    std::memcpy(digit, HEX_PAIRS.digits[rest & 0xFF], 2);
+// Writes "Checking Address %05X...\n" at `line`, which has PROGRESS_ROOM
+// bytes, and returns its size.  Built by hand: it is printed once a block,
+// millions of times for a large image.
+size_t format_progress(char* line, uint64_t address) {
+  if (address >> 32 != 0) {
+    // An image past 4 GiB: as many digits as the address needs.
+    int digits = 9;
+    while (digits < 16 && address >> 4 * digits != 0) ++digits;
+    std::memcpy(line, PREFIX, PREFIX_SIZE);
+    for (int i = 0; i < digits; ++i) {
+      line[PREFIX_SIZE + i] = HEX[address >> 4 * (digits - 1 - i) & 0xF];
+    }
+    std::memcpy(line + PREFIX_SIZE + digits, SUFFIX, SUFFIX_SIZE);
+    return PREFIX_SIZE + digits + SUFFIX_SIZE;
   }
-  if (digit > line + PREFIX_SIZE) *--digit = HEX[rest & 0xF];
-  std::memcpy(end, SUFFIX, SUFFIX_SIZE);
+  // At least five digits, as %05X gives, and up to eight: all eight are
+  // written, the first where the prefix then goes over those not needed.
+  const size_t digits =
+      5 + (address >> 20 != 0) + (address >> 24 != 0) + (address >> 28 != 0);
+  const uint64_t text = hex_digits(static_cast<uint32_t>(address));
+  char* const first = line + PREFIX_SIZE + digits - 8;
+  for (int i = 0; i < 8; ++i) first[i] = static_cast<char>(text >> 8 * (7 - i));
+  std::memcpy(line, PREFIX, PREFIX_SIZE);
+  std::memcpy(line + PREFIX_SIZE + digits, SUFFIX, SUFFIX_SIZE);
+  return PREFIX_SIZE + digits + SUFFIX_SIZE;
+}
+
+void print_progress(Output& out, uint64_t address) {
+  char* room = room_in_place(out, PROGRESS_ROOM);
   if (room != nullptr) {
-    keep_in_place(out, size);
+    keep_in_place(out, format_progress(room, address));
   } else {
-    put_text_slowly(out, elsewhere, size);
+    char line[PROGRESS_ROOM];
+    put_text_slowly(out, line, format_progress(line, address));
   }
 }
 
@@ -95,41 +103,53 @@ void take_sound_blocks(ConversionState& state, int32_t payload_end) {
   SourceBuffer& in = state.input;
   Output& out = *state.standard_output;
   Output& destination = *state.destination;
-  bool going = true;
-  while (going && fill_source(in, BLOCK_SIZE) >= BLOCK_SIZE) {
-    // The blocks at hand, with the counters in locals: to the compiler,
-    // any byte stored into an output could be one of them, which it would
-    // read back after every store.
+  // Lines that need no CR or flush of their own are written in place too.
+  const bool in_place = !out.failed && out.plain;
+  for (;;) {
+    // As many blocks as are at hand and as the outputs have room for in
+    // place, taken with every counter and place in a local: to the
+    // compiler, any byte stored into an output could be one of them, which
+    // it would read back after every store.
+    size_t count = fill_source(in, BLOCK_SIZE) / BLOCK_SIZE;
+    count = std::min(count, room_left(destination) / BLOCK_DATA_SIZE);
+    if (in_place) count = std::min(count, room_left(out) / PROGRESS_ROOM);
+    if (count == 0) return;
+    char* const data_start =
+        room_in_place(destination, count * BLOCK_DATA_SIZE);
+    char* const text_start =
+        in_place ? room_in_place(out, count * PROGRESS_ROOM) : nullptr;
+    char* data = data_start;
+    char* text = text_start;
     const unsigned char* block = in.bytes + in.begin;
-    const unsigned char* const end = in.bytes + in.end;
     int64_t position = in.position;
     uint64_t address = state.address;
     uint8_t expected = state.expected_block;
-    for (; end - block >= static_cast<ptrdiff_t>(BLOCK_SIZE);
-         block += BLOCK_SIZE, position += BLOCK_SIZE,
-         address += BLOCK_DATA_SIZE, ++expected) {
+    size_t taken = 0;
+    for (; taken < count; ++taken, block += BLOCK_SIZE, position += BLOCK_SIZE,
+                          address += BLOCK_DATA_SIZE, ++expected,
+                          data += BLOCK_DATA_SIZE) {
       if ((payload_end != NO_LIMIT && position >= payload_end) ||
           block[0] != SOH || block[1] != expected ||
-          block[2] != 255 - expected) {
-        going = false;
+          block[2] != 255 - expected ||
+          // The data is copied while it is added up; a block that then
+          // turns out faulty is not kept.
+          block[BLOCK_SIZE - 1] != copy_and_sum(data, block + 3)) {
         break;
       }
-      // The data is copied while it is added up.  A block that then turns
-      // out faulty is not kept, and read_block() takes it from the start,
-      // as it takes a block when the destination's buffer is full.
-      char* room = room_in_place(destination, BLOCK_DATA_SIZE);
-      if (room == nullptr ||
-          block[BLOCK_SIZE - 1] != copy_and_sum(room, block + 3)) {
-        going = false;
-        break;
+      if (in_place) {
+        text += format_progress(text, address);
+      } else if (!out.failed) {
+        print_progress(out, address);
       }
-      keep_in_place(destination, BLOCK_DATA_SIZE);
-      if (!out.failed) print_progress(out, address);
     }
-    in.begin = static_cast<size_t>(block - in.bytes);
-    in.position = position;
+    keep_in_place(destination, static_cast<size_t>(data - data_start));
+    if (in_place) keep_in_place(out, static_cast<size_t>(text - text_start));
+    consume_source(in, taken * BLOCK_SIZE);
     state.address = address;
     state.expected_block = expected;
+    // read_block() takes a block that is not sound, or for which a buffer
+    // has no room, from its start.
+    if (taken < count) return;
   }
 }
 

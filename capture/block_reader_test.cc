@@ -148,13 +148,18 @@ TEST(ReadBlockTest, NoLimitReadsPastTwoGibibytes) {
   EXPECT_EQ(run.destination(), sample_image(3));
 }
 
-TEST(ReadBlockTest, AddressesPastFourGibibytesKeepEveryDigit) {
-  DecodeOptions options;
-  options.start_address = 0xFFFFFF80u;
-  const Decoded decoded = decode(make_capture(1), options);
-  EXPECT_EQ(decoded.output,
+TEST(ReadBlockTest, AddressesTakeAsManyDigitsAsTheyNeed) {
+  EXPECT_EQ(decode(make_capture(1), {-1, 0xFFFFFF80u}).output,
             "Checking Address FFFFFF80...\nChecking Address 100000000...\n");
-  EXPECT_EQ(decoded.address, 0x100000000u);
+  // Across each edge where the address takes one digit more, and where a
+  // digit turns from 7 to 8 or from 9 to A.
+  for (const uint64_t start :
+       {0xFFF00ull, 0x7FFF00ull, 0xFFFF00ull, 0xFFFFF00ull, 0xFFFFFF00ull,
+        0x7FFFFFFF00ull, 0xFFFFFFFFF00ull, 0x9F00ull}) {
+    const Decoded decoded = decode(make_capture(3), {-1, start});
+    EXPECT_EQ(decoded.output, progress_lines(start, start + 3 * 128))
+        << std::hex << start;
+  }
 }
 
 TEST(ReadBlockTest, ReadErrorEndsTheSourceWithoutAFaultMessage) {

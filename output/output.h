@@ -89,6 +89,11 @@ inline char* room_in_place(const Output& out, size_t size) {
 
 inline void keep_in_place(Output& out, size_t size) { out.used += size; }
 
+// How many bytes room_in_place() can give at most.
+inline size_t room_left(const Output& out) {
+  return out.plain ? out.capacity - out.used : 0;
+}
+
 // Appends text formatted as by printf().
 #if defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
