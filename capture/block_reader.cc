@@ -4,6 +4,10 @@
 #include <cstddef>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "capture/capture.h"
 
 namespace romweave {
@@ -79,12 +83,27 @@ unsigned char checksum(const unsigned char* data) {
 
 // checksum() of the data while copying it to `to`, in one pass.
 unsigned char copy_and_sum(char* to, const unsigned char* data) {
+#if defined(__SSE2__)
+  // Sixteen bytes at a time, and the sixteen sums added up across at the
+  // end, which the compiler does not find by itself.
+  __m128i sums = _mm_setzero_si128();
+  for (size_t i = 0; i < BLOCK_DATA_SIZE; i += 16) {
+    const __m128i part =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), part);
+    sums = _mm_add_epi8(sums, part);
+  }
+  sums = _mm_sad_epu8(sums, _mm_setzero_si128());
+  return static_cast<unsigned char>(_mm_cvtsi128_si32(sums) +
+                                    _mm_extract_epi16(sums, 4));
+#else
   unsigned char sum = 0;
   for (size_t i = 0; i < BLOCK_DATA_SIZE; ++i) {
     to[i] = static_cast<char>(data[i]);
     sum += data[i];
   }
   return sum;
+#endif
 }
 
 // Called when the source gave fewer bytes than a check needs.  True when
@@ -111,6 +130,13 @@ void take_sound_blocks(ConversionState& state, int32_t payload_end) {
     // compiler, any byte stored into an output could be one of them, which
     // it would read back after every store.
     size_t count = fill_source(in, BLOCK_SIZE) / BLOCK_SIZE;
+    if (payload_end != NO_LIMIT) {
+      // Only the blocks that begin before the limit.
+      const int64_t before = payload_end - in.position;
+      const size_t starts =
+          before > 0 ? static_cast<size_t>(before - 1) / BLOCK_SIZE + 1 : 0;
+      count = std::min(count, starts);
+    }
     count = std::min(count, room_left(destination) / BLOCK_DATA_SIZE);
     if (in_place) count = std::min(count, room_left(out) / PROGRESS_ROOM);
     if (count == 0) return;
@@ -121,15 +147,13 @@ void take_sound_blocks(ConversionState& state, int32_t payload_end) {
     char* data = data_start;
     char* text = text_start;
     const unsigned char* block = in.bytes + in.begin;
-    int64_t position = in.position;
     uint64_t address = state.address;
     uint8_t expected = state.expected_block;
     size_t taken = 0;
-    for (; taken < count; ++taken, block += BLOCK_SIZE, position += BLOCK_SIZE,
+    for (; taken < count; ++taken, block += BLOCK_SIZE,
                           address += BLOCK_DATA_SIZE, ++expected,
                           data += BLOCK_DATA_SIZE) {
-      if ((payload_end != NO_LIMIT && position >= payload_end) ||
-          block[0] != SOH || block[1] != expected ||
+      if (block[0] != SOH || block[1] != expected ||
           block[2] != 255 - expected ||
           // The data is copied while it is added up; a block that then
           // turns out faulty is not kept.
