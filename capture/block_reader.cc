@@ -85,7 +85,8 @@ unsigned char checksum(const unsigned char* data) {
 unsigned char copy_and_sum(char* to, const unsigned char* data) {
 #if defined(__SSE2__)
   // Sixteen bytes at a time, and the sixteen sums added up across at the
-  // end, which the compiler does not find by itself.
+  // end, which the compiler does not find by itself.  The plain loop below
+  // serves every other processor.
   __m128i sums = _mm_setzero_si128();
   for (size_t i = 0; i < BLOCK_DATA_SIZE; i += 16) {
     const __m128i part =
