@@ -15,21 +15,6 @@ namespace romweave {
 namespace {
 
 constexpr char HEX[] = "0123456789ABCDEF";
-
-// The eight upper-case hexadecimal digits of a 32-bit value, all at once:
-// byte k of the result is the character of nibble k, the least significant
-// being nibble 0.
-uint64_t hex_digits(uint32_t value) {
-  uint64_t x = value;
-  // Each nibble spread into a byte of its own.
-  x = (x | x << 16) & 0x0000FFFF0000FFFFu;
-  x = (x | x << 8) & 0x00FF00FF00FF00FFu;
-  x = (x | x << 4) & 0x0F0F0F0F0F0F0F0Fu;
-  // '0' added to each, and 7 more to those of 10 and up, for 'A' to 'F'.
-  const uint64_t letters = (x + 0x0606060606060606u) >> 4 & 0x0101010101010101u;
-  return x + 0x3030303030303030u + letters * 7;
-}
-
 constexpr char PREFIX[] = "Checking Address ";
 constexpr char SUFFIX[] = "...\n";
 constexpr size_t PREFIX_SIZE = sizeof PREFIX - 1;
@@ -37,29 +22,61 @@ constexpr size_t SUFFIX_SIZE = sizeof SUFFIX - 1;
 // The longest progress line: sixteen digits.
 constexpr size_t PROGRESS_ROOM = PREFIX_SIZE + 16 + SUFFIX_SIZE;
 
-// Writes "Checking Address %05X...\n" at `line`, which has PROGRESS_ROOM
-// bytes, and returns its size.  Built by hand: it is printed once a block,
-// millions of times for a large image.
-size_t format_progress(char* line, uint64_t address) {
-  if (address >> 32 != 0) {
-    // An image past 4 GiB: as many digits as the address needs.
-    int digits = 9;
-    while (digits < 16 && address >> 4 * digits != 0) ++digits;
-    std::memcpy(line, PREFIX, PREFIX_SIZE);
-    for (int i = 0; i < digits; ++i) {
-      line[PREFIX_SIZE + i] = HEX[address >> 4 * (digits - 1 - i) & 0xF];
-    }
-    std::memcpy(line + PREFIX_SIZE + digits, SUFFIX, SUFFIX_SIZE);
-    return PREFIX_SIZE + digits + SUFFIX_SIZE;
-  }
-  // At least five digits, as %05X gives, and up to eight: all eight are
-  // written, the first where the prefix then goes over those not needed.
-  const size_t digits =
-      5 + (address >> 20 != 0) + (address >> 24 != 0) + (address >> 28 != 0);
-  const uint64_t text = hex_digits(static_cast<uint32_t>(address));
+// A block's progress line, "Checking Address %05X...\n", is printed once
+// a block, millions of times for a large image, so it is built by hand.
+// Below 4 GiB it is built from the address's eight nibbles kept one to a
+// byte, the least significant first: all eight become characters at once,
+// and the next block's nibbles are one addition away.
+
+uint64_t spread_nibbles(uint32_t value) {
+  uint64_t x = value;
+  x = (x | x << 16) & 0x0000FFFF0000FFFFu;
+  x = (x | x << 8) & 0x00FF00FF00FF00FFu;
+  return (x | x << 4) & 0x0F0F0F0F0F0F0F0Fu;
+}
+
+// The nibbles of the address 128 bytes on: 8 added to nibble 1, and each
+// carry passed on through the high half of its byte, filled with ones.
+uint64_t next_nibbles(uint64_t nibbles) {
+  return ((nibbles | 0xF0F0F0F0F0F0F0F0u) + 0x0800u) & 0x0F0F0F0F0F0F0F0Fu;
+}
+
+// How many digits an address below 4 GiB takes: at least five, as %05X
+// gives, and up to eight.
+size_t narrow_digits(uint64_t address) {
+  return 5 + (address >> 20 != 0) + (address >> 24 != 0) + (address >> 28 != 0);
+}
+
+// Writes the line of an address below 4 GiB at `line`, which has
+// PROGRESS_ROOM bytes, and returns its size.  All eight digits are
+// written, the first where the prefix then goes over those not needed.
+size_t write_narrow_line(char* line, uint64_t nibbles, size_t digits) {
+  // '0' added to each nibble, and 7 more to those of 10 and up, for 'A'.
+  const uint64_t letters =
+      (nibbles + 0x0606060606060606u) >> 4 & 0x0101010101010101u;
+  const uint64_t text = nibbles + 0x3030303030303030u + letters * 7;
   char* const first = line + PREFIX_SIZE + digits - 8;
   for (int i = 0; i < 8; ++i) first[i] = static_cast<char>(text >> 8 * (7 - i));
   std::memcpy(line, PREFIX, PREFIX_SIZE);
+  std::memcpy(line + PREFIX_SIZE + digits, SUFFIX, SUFFIX_SIZE);
+  return PREFIX_SIZE + digits + SUFFIX_SIZE;
+}
+
+// Writes the line of any address at `line`, which has PROGRESS_ROOM bytes,
+// and returns its size.
+size_t format_progress(char* line, uint64_t address) {
+  if (address >> 32 == 0) {
+    return write_narrow_line(line,
+                             spread_nibbles(static_cast<uint32_t>(address)),
+                             narrow_digits(address));
+  }
+  // An image past 4 GiB: as many digits as the address needs.
+  int digits = 9;
+  while (digits < 16 && address >> 4 * digits != 0) ++digits;
+  std::memcpy(line, PREFIX, PREFIX_SIZE);
+  for (int i = 0; i < digits; ++i) {
+    line[PREFIX_SIZE + i] = HEX[address >> 4 * (digits - 1 - i) & 0xF];
+  }
   std::memcpy(line + PREFIX_SIZE + digits, SUFFIX, SUFFIX_SIZE);
   return PREFIX_SIZE + digits + SUFFIX_SIZE;
 }
@@ -140,6 +157,19 @@ void take_sound_blocks(ConversionState& state, int32_t payload_end) {
     }
     count = std::min(count, room_left(destination) / BLOCK_DATA_SIZE);
     if (in_place) count = std::min(count, room_left(out) / PROGRESS_ROOM);
+    // Lines below 4 GiB are built from nibbles, over a batch whose
+    // addresses all take as many digits.
+    const bool narrow = in_place && state.address >> 32 == 0;
+    size_t digits = 0;
+    uint64_t nibbles = 0;
+    if (narrow) {
+      digits = narrow_digits(state.address);
+      const uint64_t wider = uint64_t{1} << 4 * digits;
+      count = std::min(count, static_cast<size_t>((wider - state.address - 1) /
+                                                  BLOCK_DATA_SIZE) +
+                                  1);
+      nibbles = spread_nibbles(static_cast<uint32_t>(state.address));
+    }
     if (count == 0) return;
     char* const data_start =
         room_in_place(destination, count * BLOCK_DATA_SIZE);
@@ -161,7 +191,10 @@ void take_sound_blocks(ConversionState& state, int32_t payload_end) {
           block[BLOCK_SIZE - 1] != copy_and_sum(data, block + 3)) {
         break;
       }
-      if (in_place) {
+      if (narrow) {
+        text += write_narrow_line(text, nibbles, digits);
+        nibbles = next_nibbles(nibbles);
+      } else if (in_place) {
         text += format_progress(text, address);
       } else if (!out.failed) {
         print_progress(out, address);
