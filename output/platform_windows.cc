@@ -102,8 +102,8 @@ bool write_all(FileHandle file, const char* bytes, size_t size) {
 }
 
 bool write_console(FileHandle file, const char* text, size_t size) {
-  // Whole lines come here, unless one is longer than the buffer it was
-  // written to, so no character is split between two calls.
+  // Whole lines come here, a long one handed over whole, so no character
+  // is split between two calls.
   const std::wstring characters = wide(text, size);
   const wchar_t* left = characters.data();
   size_t count = characters.size();
