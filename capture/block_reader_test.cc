@@ -55,19 +55,11 @@ const Fault FAULTS[] = {
      "CAP.BIN: No SOH\n", 0},
     {"1K block start", [](std::string& c) { c[SECOND] = 0x02; },
      "CAP.BIN: No SOH\n", 0},
-    {"cut after start", [](std::string& c) { c.resize(SECOND + 1); },
-     "CAP.BIN: EOF at Block No.\n", 0},
     {"block repeated",
      [](std::string& c) { c.replace(SECOND, 132, c, 0, 132); },
      "CAP.BIN: Got 1 instead of 2 Block No\n", 0},
-    {"cut after number", [](std::string& c) { c.resize(SECOND + 2); },
-     "CAP.BIN: EOF at Inv. Block No.\n", 0},
     {"bad complement", [](std::string& c) { c[SECOND + 2] = 2; },
      "CAP.BIN: Got 2 instead of 253 Inv. Block No\n", 0},
-    {"cut inside data", [](std::string& c) { c.resize(SECOND + 3 + 50); },
-     "CAP.BIN: EOF at Databyte 50\n", 50},
-    {"cut before checksum", [](std::string& c) { c.resize(SECOND + 131); },
-     "CAP.BIN: EOF at checksum\n", 128},
     {"checksum differs",
      [](std::string& c) {
        c.replace(SECOND + 3, 128, 128, '\x01');  // sums to 128
@@ -96,27 +88,42 @@ TEST(ReadBlockTest, EachFaultGivesItsOneMessage) {
   }
 }
 
+// A capture cut at every length, raw and wrapped (whose length field then
+// runs past the end of its file), handed over in pieces of several sizes,
+// so that blocks straddle reads at every offset: each cut inside a block
+// gives the message of the field it is in, and leaves the data bytes read.
 TEST(ReadBlockTest, CapturesCutAtEveryLength) {
   const std::string good = make_capture(3);
   const std::string image = sample_image(3);
-  for (size_t length = 0; length <= good.size(); ++length) {
-    SCOPED_TRACE("length " + std::to_string(length));
-    const Decoded decoded = decode(good.substr(0, length));
-    const size_t whole = length / 132;
-    const size_t rest = length % 132;
-    const size_t partial = rest <= 3 ? 0 : std::min<size_t>(rest - 3, 128);
-    std::string message;
-    if (rest == 1) message = "CAP.BIN: EOF at Block No.\n";
-    if (rest == 2) message = "CAP.BIN: EOF at Inv. Block No.\n";
-    if (rest >= 3 && rest < 131) {
-      message = "CAP.BIN: EOF at Databyte " + std::to_string(rest - 3) + "\n";
+  const std::vector<std::vector<size_t>> pieces = {{}, {1}, {7}, {131, 133}};
+  for (const bool wrapped : {false, true}) {
+    const std::string source = wrapped ? wrap_capture(good) : good;
+    const size_t header = wrapped ? WRAPPER_HEADER_SIZE : 0;
+    for (size_t length = 0; length <= good.size(); ++length) {
+      const size_t whole = length / 132;
+      const size_t rest = length % 132;
+      const size_t partial = rest <= 3 ? 0 : std::min<size_t>(rest - 3, 128);
+      std::string message;
+      if (rest == 1) message = "CAP.BIN: EOF at Block No.\n";
+      if (rest == 2) message = "CAP.BIN: EOF at Inv. Block No.\n";
+      if (rest >= 3 && rest < 131) {
+        message = "CAP.BIN: EOF at Databyte " + std::to_string(rest - 3) + "\n";
+      }
+      if (rest == 131) message = "CAP.BIN: EOF at checksum\n";
+      for (const std::vector<size_t>& piece : pieces) {
+        SCOPED_TRACE((wrapped ? "wrapped, length " : "raw, length ") +
+                     std::to_string(length) + ", pieces of " +
+                     (piece.empty() ? "any size" : std::to_string(piece[0])));
+        DecodeOptions options;
+        options.pieces = piece;
+        const Decoded decoded =
+            decode(source.substr(0, header + length), options);
+        EXPECT_EQ(decoded.end, rest == 0 ? SOURCE_CLEAN : SOURCE_FAULTY);
+        EXPECT_EQ(decoded.address, whole * 128);
+        EXPECT_EQ(decoded.output, progress_lines(0, whole * 128) + message);
+        EXPECT_EQ(decoded.destination, image.substr(0, whole * 128 + partial));
+      }
     }
-    if (rest == 131) message = "CAP.BIN: EOF at checksum\n";
-
-    EXPECT_EQ(decoded.end, rest == 0 ? SOURCE_CLEAN : SOURCE_FAULTY);
-    EXPECT_EQ(decoded.address, whole * 128);
-    EXPECT_EQ(decoded.output, progress_lines(0, whole * 128) + message);
-    EXPECT_EQ(decoded.destination, image.substr(0, whole * 128 + partial));
   }
 }
 
@@ -137,26 +144,26 @@ TEST(ReadBlockTest, PayloadEndIsLookedAtOnlyWhereABlockBegins) {
 TEST(ReadBlockTest, NoLimitReadsPastTwoGibibytes) {
   // Only the offset counter is moved: no test writes a 2 GiB file.
   MemoryRun run;
-  FILE* stream = open_bytes(make_capture(3));
-  reset_source(run.state->input, stream);
+  MemorySource memory;
+  memory.bytes = make_capture(3);
+  read_from_memory(run.state->input, &memory);
   run.state->input.position = NO_LIMIT - 140;
   for (int block = 0; block < 3; ++block) {
     EXPECT_EQ(read_block(*run.state, NO_LIMIT), BLOCK_TAKEN);
   }
   EXPECT_EQ(read_block(*run.state, NO_LIMIT), SOURCE_END);
-  std::fclose(stream);
   EXPECT_EQ(run.destination(), sample_image(3));
 }
 
 TEST(ReadBlockTest, AddressesTakeAsManyDigitsAsTheyNeed) {
-  EXPECT_EQ(decode(make_capture(1), {-1, 0xFFFFFF80u}).output,
+  EXPECT_EQ(decode(make_capture(1), {-1, 0xFFFFFF80u, {}}).output,
             "Checking Address FFFFFF80...\nChecking Address 100000000...\n");
   // Across each edge where the address takes one digit more, and where a
   // digit turns from 7 to 8 or from 9 to A.
   for (const uint64_t start :
        {0xFFF00ull, 0x7FFF00ull, 0xFFFF00ull, 0xFFFFF00ull, 0xFFFFFF00ull,
         0x7FFFFFFF00ull, 0xFFFFFFFFF00ull, 0x9F00ull}) {
-    const Decoded decoded = decode(make_capture(3), {-1, start});
+    const Decoded decoded = decode(make_capture(3), {-1, start, {}});
     EXPECT_EQ(decoded.output, progress_lines(start, start + 3 * 128))
         << std::hex << start;
   }
@@ -165,19 +172,24 @@ TEST(ReadBlockTest, AddressesTakeAsManyDigitsAsTheyNeed) {
 TEST(ReadBlockTest, ReadErrorEndsTheSourceWithoutAFaultMessage) {
   const std::string capture = make_capture(3);
   // Fails at the start of a block, inside its header, inside its data and
-  // before its checksum.
+  // before its checksum, with the bytes before it handed over whole or in
+  // pieces.
   for (int64_t fail_at : {132, 133, 134, 135 + 40, 132 + 131}) {
-    SCOPED_TRACE("fail at " + std::to_string(fail_at));
-    DecodeOptions options;
-    options.fail_at = fail_at;
-    const Decoded decoded = decode(capture, options);
-    const size_t whole = static_cast<size_t>(fail_at) / 132;
-    const size_t rest = static_cast<size_t>(fail_at) % 132;
-    EXPECT_EQ(decoded.end, SOURCE_UNREADABLE);
-    EXPECT_EQ(decoded.output, progress_lines(0, whole * 128));
-    EXPECT_EQ(
-        decoded.destination,
-        sample_image(3).substr(0, whole * 128 + (rest > 3 ? rest - 3 : 0)));
+    for (const size_t piece : {0, 7}) {
+      SCOPED_TRACE("fail at " + std::to_string(fail_at) + ", pieces of " +
+                   std::to_string(piece));
+      DecodeOptions options;
+      options.fail_at = fail_at;
+      if (piece != 0) options.pieces = {piece};
+      const Decoded decoded = decode(capture, options);
+      const size_t whole = static_cast<size_t>(fail_at) / 132;
+      const size_t rest = static_cast<size_t>(fail_at) % 132;
+      EXPECT_EQ(decoded.end, SOURCE_UNREADABLE);
+      EXPECT_EQ(decoded.output, progress_lines(0, whole * 128));
+      EXPECT_EQ(
+          decoded.destination,
+          sample_image(3).substr(0, whole * 128 + (rest > 3 ? rest - 3 : 0)));
+    }
   }
 
   // A fault found before the failing byte is needed is reported as such.

@@ -8,16 +8,14 @@
 // transfer format, which puts a 13-byte header in front of the characters;
 // probe_wrapper() recognises that header and says where the string ends.
 //
-// The decoders own nothing.  They work on the outputs and counters held in
-// one ConversionState, which the driver fills in, and on the source it
-// hands to decode_source().
+// The decoders own nothing.  They work on the outputs, counters and source
+// held in one ConversionState, which the driver fills in.
 
 #ifndef ROMWEAVE_CAPTURE_CAPTURE_H_
 #define ROMWEAVE_CAPTURE_CAPTURE_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "capture/source_buffer.h"
@@ -62,23 +60,23 @@ struct ConversionState {
   uint64_t address = 0;
   // Number the next block must carry: 1 for a source's first block.
   uint8_t expected_block = 1;
-  // Read-ahead of the current source.
+  // The current source and its read-ahead.
   SourceBuffer input;
 };
 
-// How a source ended.
-enum SourceEnd {
+// How decode_source() found a source.
+enum SourceVerdict {
   SOURCE_CLEAN,       // its blocks were all sound, and are in the image
   SOURCE_FAULTY,      // a block was not; its one message has been printed
   SOURCE_UNREADABLE,  // reading it failed; nothing printed about it
 };
 
-// Decodes one source, opened for reading: looks for a calculator string
-// header, then takes block after block from block number 1 on until the
-// source ends or a block fails.  Each block's progress line is printed
-// and its data written as it is taken; after a fault or a read error the
-// data bytes read of the last block have been written too.
-SourceEnd decode_source(ConversionState& state, FILE* source);
+// Decodes the source that state.input has just been set to read: looks for
+// a calculator string header, then takes block after block from block
+// number 1 on until the source ends or a block fails.  Each block's progress
+// line is printed and its data written as it is taken; after a fault or a read
+// error the data bytes read of the last block have been written too.
+SourceVerdict decode_source(ConversionState& state);
 
 // What one read_block() call found.
 enum BlockResult {
@@ -87,7 +85,7 @@ enum BlockResult {
   BLOCK_FAILED = 2,  // a fault was found and its one message printed
 };
 
-// The two steps of decode_source().
+// The steps of decode_source().
 //
 // probe_wrapper() looks at the start of a freshly reset source.  A
 // calculator string header is skipped and the offset just behind the
@@ -102,8 +100,13 @@ enum BlockResult {
 // been printed and the data bytes read of the failed block have been
 // written; `address` and `expected_block` are unchanged.  A read error
 // gives SOURCE_END with state.input.read_failed set and no message.
+//
+// take_sound_blocks() takes, as read_block() would, every block that is
+// whole in the read-ahead and sound, before `payload_end`; it reads
+// nothing and prints no fault, and leaves any other block to read_block().
 int32_t probe_wrapper(ConversionState& state);
 BlockResult read_block(ConversionState& state, int32_t payload_end);
+void take_sound_blocks(ConversionState& state, int32_t payload_end);
 
 }  // namespace romweave
 

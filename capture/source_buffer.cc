@@ -1,17 +1,49 @@
 #include "capture/source_buffer.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace romweave {
 
-void reset_source(SourceBuffer& input, FILE* stream) {
-  input.stream = stream;
+namespace {
+
+void start_over(SourceBuffer& input) {
   input.begin = SOURCE_TAIL_ROOM;
   input.end = SOURCE_TAIL_ROOM;
   input.position = 0;
   input.at_eof = false;
   input.stream_failed = false;
   input.read_failed = false;
+}
+
+int64_t read_memory(MemorySource& source, unsigned char* to, size_t size) {
+  size_t end = source.bytes.size();
+  if (source.fail_at >= 0) {
+    if (static_cast<int64_t>(source.offset) >= source.fail_at) return -1;
+    end = std::min(end, static_cast<size_t>(source.fail_at));
+  }
+  size_t count = std::min(size, end - source.offset);
+  if (!source.pieces.empty()) {
+    count = std::min(count, source.pieces[source.next_piece]);
+    source.next_piece = (source.next_piece + 1) % source.pieces.size();
+  }
+  std::memcpy(to, source.bytes.data() + source.offset, count);
+  source.offset += count;
+  return static_cast<int64_t>(count);
+}
+
+}  // namespace
+
+void read_from_file(SourceBuffer& input, FileHandle file) {
+  start_over(input);
+  input.file = file;
+  input.memory = nullptr;
+}
+
+void read_from_memory(SourceBuffer& input, MemorySource* memory) {
+  start_over(input);
+  input.file = NO_FILE;
+  input.memory = memory;
 }
 
 size_t refill_source(SourceBuffer& in, size_t wanted) {
@@ -26,15 +58,20 @@ size_t refill_source(SourceBuffer& in, size_t wanted) {
       in.begin = SOURCE_TAIL_ROOM - unread;
       in.end = SOURCE_TAIL_ROOM;
     }
-    const size_t got = std::fread(in.bytes + in.end, 1,
-                                  sizeof in.bytes - in.end, in.stream);
-    in.end += got;
+    unsigned char* const to = in.bytes + in.end;
+    const size_t room = sizeof in.bytes - in.end;
+    const int64_t got =
+        in.memory != nullptr
+            ? read_memory(*in.memory, to, room)
+            : read_file(in.file, reinterpret_cast<char*>(to), room);
     // Bytes that came before an error or the end are still good; the
     // condition is only acted on once they have been used up.
-    if (std::ferror(in.stream)) {
+    if (got < 0) {
       in.stream_failed = true;
     } else if (got == 0) {
       in.at_eof = true;
+    } else {
+      in.end += static_cast<size_t>(got);
     }
   }
   return in.end - in.begin;

@@ -3,14 +3,13 @@
 #include "driver/run.h"
 
 #include <cinttypes>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "capture/capture.h"
 #include "output/output.h"
-#include "output/platform.h"
+#include "platform/platform.h"
 
 #ifndef ROMWEAVE_VERSION
 #define ROMWEAVE_VERSION "unknown"
@@ -57,8 +56,8 @@ std::string upper_case(std::string name) {
 // output, which would mix progress lines into the image or feed them back
 // as a source, and the destination, which is about to be cut to length 0,
 // may be no source.  Returns the exit status of a refusal, or EXIT_CLEAN.
-int check_names(const std::vector<std::string>& names, Output& out,
-                Output& err) {
+ExitStatus check_names(const std::vector<std::string>& names, Output& out,
+                       Output& err) {
   const std::string& destination = names.back();
   FileIdentity output;
   if (standard_output_is_a_file(&output)) {
@@ -102,8 +101,9 @@ int check_names(const std::vector<std::string>& names, Output& out,
 
 // Joins the sources into the destination; `names` are the sources and,
 // last, the destination.
-int convert(const std::vector<std::string>& names, Output& out, Output& err) {
-  const int refused = check_names(names, out, err);
+ExitStatus join_sources(const std::vector<std::string>& names, Output& out,
+                        Output& err) {
+  const ExitStatus refused = check_names(names, out, err);
   if (refused != EXIT_CLEAN) return refused;
 
   const std::string& destination_name = names.back();
@@ -128,8 +128,8 @@ int convert(const std::vector<std::string>& names, Output& out, Output& err) {
     state->source_name = upper_case(names[i]);
     // Names are opened as given: on a file system where case matters the
     // upper-cased form may name another file, or none.
-    FILE* source = open_source_file(names[i].c_str());
-    if (source == nullptr) {
+    const FileHandle source = open_source(names[i].c_str());
+    if (source == NO_FILE) {
       print(out, "Error: Unable to open file %s !\n",
             state->source_name.c_str());
       close_output(destination);
@@ -138,24 +138,26 @@ int convert(const std::vector<std::string>& names, Output& out, Output& err) {
     // A source that did not exist before the destination was created may
     // be it now; reading it back would report an empty image as success.
     FileIdentity identity;
-    if (known && identify_stream(source, &identity) && identity == created) {
-      std::fclose(source);
+    if (known && identify_file(source, &identity) && identity == created) {
+      close_file(source);
       close_output(destination);
       print(out, "Error: File %s is both source and destination !\n",
             upper_case(destination_name).c_str());
       return EXIT_DESTINATION_FAILED;
     }
-    const SourceEnd end = decode_source(*state, source);
-    std::fclose(source);
+    read_from_file(state->input, source);
+    const SourceVerdict verdict = decode_source(*state);
+    // Only read from: nothing it could report on closing concerns the run.
+    close_file(source);
     // A read error is no end of file: taking it for one would cut the
     // image short and still print its size.
-    if (end == SOURCE_UNREADABLE) {
+    if (verdict == SOURCE_UNREADABLE) {
       print(out, "Error: Unable to read file %s !\n",
             state->source_name.c_str());
       close_output(destination);
       return EXIT_SOURCE_UNREADABLE;
     }
-    fault = end == SOURCE_FAULTY;
+    fault = verdict == SOURCE_FAULTY;
   }
 
   if (!close_output(destination)) {
@@ -169,8 +171,10 @@ int convert(const std::vector<std::string>& names, Output& out, Output& err) {
   return EXIT_CLEAN;
 }
 
-// The run proper, once the standard streams are safe.
-int run(const std::vector<std::string>& arguments, Output& out, Output& err) {
+// What the command line asks for, once the standard streams are safe: help,
+// the version, or a conversion.
+ExitStatus follow_command_line(const std::vector<std::string>& arguments,
+                               Output& out, Output& err) {
   if (arguments.size() == 2 && arguments[1] == "--help") {
     put_text(out, SYNTAX_LINE, sizeof SYNTAX_LINE - 1);
     put_text(out, HELP, sizeof HELP - 1);
@@ -184,7 +188,7 @@ int run(const std::vector<std::string>& arguments, Output& out, Output& err) {
     put_text(out, SYNTAX_LINE, sizeof SYNTAX_LINE - 1);
     return EXIT_SYNTAX;
   }
-  return convert(
+  return join_sources(
       std::vector<std::string>(arguments.begin() + 1, arguments.end()), out,
       err);
 }
@@ -201,7 +205,7 @@ int run_conversion(int argc, char** argv) {
   // nothing written is ever seen.
   out.failed = output_closed;
 
-  int status = run(command_line(argc, argv), out, err);
+  ExitStatus status = follow_command_line(command_line(argc, argv), out, err);
   flush_output(err);
   if (!close_output(out)) {
     print(err, "Error: Unable to write standard output !\n");

@@ -9,6 +9,8 @@
 //                given by the next two bytes (little-endian)
 //   AFTER_LEAD   the first source begins with LEAD_BLOCKS sound blocks, so
 //                that what follows straddles the end of the first read-ahead
+//   IN_PIECES    every read gives at most 1 + the next byte bytes, as a
+//                pipe may
 // Everything behind those bytes is the sources' content.
 //
 // Every input must leave, for each source: exactly one progress line per
@@ -50,6 +52,7 @@ struct Source {
   std::string name;
   std::string bytes;
   int64_t fail_at = -1;  // offset at which reading fails; -1: never
+  size_t piece = 0;      // the most a read gives; 0: all it is asked for
 };
 
 unsigned little_endian_16(const uint8_t* data, size_t size, size_t& at) {
@@ -67,6 +70,8 @@ std::vector<Source> sources_from(const uint8_t* data, size_t size) {
   const bool lead = control & AFTER_LEAD;
   const size_t split = two ? little_endian_16(data, size, at) : 0;
   const unsigned fail_at = failing ? little_endian_16(data, size, at) : 0;
+  const size_t piece =
+      control & IN_PIECES ? 1 + (at < size ? data[at++] : 0) : 0;
   const std::string content(reinterpret_cast<const char*>(data) + at,
                             size - at);
 
@@ -88,6 +93,7 @@ std::vector<Source> sources_from(const uint8_t* data, size_t size) {
       sources.back().fail_at += static_cast<int64_t>(LEAD_BLOCKS * BLOCK_SIZE);
     }
   }
+  for (Source& source : sources) source.piece = piece;
   return sources;
 }
 
@@ -212,14 +218,16 @@ void run_sources(const std::vector<Source>& sources) {
     const size_t image_before = expected_image.size();
 
     state.source_name = source.name;
-    FILE* stream = open_bytes(source.bytes, source.fail_at);
-    CHECK(stream != nullptr);
-    const SourceEnd end = decode_source(state, stream);
-    std::fclose(stream);
+    MemorySource memory;
+    memory.bytes = source.bytes;
+    memory.fail_at = source.fail_at;
+    if (source.piece != 0) memory.pieces = {source.piece};
+    read_from_memory(state.input, &memory);
+    const SourceVerdict end = decode_source(state);
 
     CHECK(end == SOURCE_CLEAN || end == SOURCE_FAULTY ||
           end == SOURCE_UNREADABLE);
-    CHECK(end == (e.read_failed              ? SOURCE_UNREADABLE
+    CHECK(end == (e.read_failed            ? SOURCE_UNREADABLE
                   : e.last == BLOCK_FAILED ? SOURCE_FAULTY
                                            : SOURCE_CLEAN));
 
@@ -240,7 +248,8 @@ void run_sources(const std::vector<Source>& sources) {
     const std::string image = run.destination();
     expected_image += e.written;
     CHECK(image.size() >= image_before + BLOCK_DATA_SIZE * taken);
-    const size_t partial = image.size() - image_before - BLOCK_DATA_SIZE * taken;
+    const size_t partial =
+        image.size() - image_before - BLOCK_DATA_SIZE * taken;
     CHECK(partial <= BLOCK_DATA_SIZE);
     if (end == SOURCE_CLEAN) CHECK(partial == 0);
     CHECK(image == expected_image);

@@ -92,6 +92,9 @@ std::map<std::string, std::string> seeds() {
         reinterpret_cast<const unsigned char*>(image.data()) + i * 128);
   }
   s["behind-read-ahead"] = behind_lead;
+  // Read 7 bytes at a time, as a slow pipe hands them over.
+  s["pieces-of-7"] = control(romweave::IN_PIECES) + std::string(1, 6) +
+                     wrap_capture(make_capture(2)) + "\x04";
   return s;
 }
 

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <string>
 
-#include "output/platform.h"
+#include "platform/platform.h"
 
 namespace romweave {
 

@@ -4,8 +4,8 @@ namespace romweave {
 
 MemoryRun::MemoryRun()
     : state(std::make_unique<ConversionState>()),
-      standard_output_(memory_output(&printed_, output_buffer_,
-                                     sizeof output_buffer_)),
+      standard_output_(
+          memory_output(&printed_, output_buffer_, sizeof output_buffer_)),
       destination_(memory_output(&written_, destination_buffer_,
                                  sizeof destination_buffer_)) {
   state->standard_output = &standard_output_;
@@ -26,10 +26,13 @@ std::string MemoryRun::destination() {
 Decoded decode(const std::string& source, const DecodeOptions& options) {
   MemoryRun run;
   run.state->address = options.start_address;
-  FILE* stream = open_bytes(source, options.fail_at);
+  MemorySource memory;
+  memory.bytes = source;
+  memory.fail_at = options.fail_at;
+  memory.pieces = options.pieces;
+  read_from_memory(run.state->input, &memory);
   Decoded decoded;
-  decoded.end = decode_source(*run.state, stream);
-  std::fclose(stream);
+  decoded.end = decode_source(*run.state);
   decoded.output = run.output();
   decoded.destination = run.destination();
   decoded.address = run.state->address;
@@ -39,11 +42,10 @@ Decoded decode(const std::string& source, const DecodeOptions& options) {
 
 int32_t probe(const std::string& source) {
   MemoryRun run;
-  FILE* stream = open_bytes(source);
-  reset_source(run.state->input, stream);
-  const int32_t payload_end = probe_wrapper(*run.state);
-  std::fclose(stream);
-  return payload_end;
+  MemorySource memory;
+  memory.bytes = source;
+  read_from_memory(run.state->input, &memory);
+  return probe_wrapper(*run.state);
 }
 
 }  // namespace romweave

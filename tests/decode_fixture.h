@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "capture/capture.h"
 #include "tests/expected_output.h"
-#include "tests/memory_source.h"
 
 namespace romweave {
 
@@ -34,16 +34,18 @@ struct MemoryRun {
 
 // What decoding one source did.
 struct Decoded {
-  SourceEnd end = SOURCE_CLEAN;
+  SourceVerdict end = SOURCE_CLEAN;
   std::string output;       // all that was printed
   std::string destination;  // all that was written
   uint64_t address = 0;
   unsigned expected_block = 0;
 };
 
+// How the source is read: see MemorySource.
 struct DecodeOptions {
-  int64_t fail_at = -1;  // see open_bytes()
+  int64_t fail_at = -1;
   uint64_t start_address = 0;
+  std::vector<size_t> pieces;
 };
 
 // Decodes `source`, named CAP.BIN, as the driver does.

@@ -3,13 +3,12 @@
 // goes through the ANSI code page.
 
 #include <windows.h>
-// After windows.h, which they need.
-#include <io.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include <cstring>
 
-#include "output/platform.h"
+#include "platform/platform.h"
 
 namespace romweave {
 
@@ -25,8 +24,8 @@ FileHandle file_handle(HANDLE handle) {
 
 std::wstring wide(const char* text, size_t size) {
   if (size == 0) return std::wstring();
-  const int count = MultiByteToWideChar(CP_UTF8, 0, text,
-                                        static_cast<int>(size), nullptr, 0);
+  const int count =
+      MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(size), nullptr, 0);
   std::wstring result(static_cast<size_t>(count), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(size), &result[0],
                       count);
@@ -36,8 +35,8 @@ std::wstring wide(const char* text, size_t size) {
 std::wstring wide(const char* name) { return wide(name, std::strlen(name)); }
 
 std::string utf8(const wchar_t* text) {
-  const int count = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0,
-                                        nullptr, nullptr);
+  const int count =
+      WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (count <= 1) return std::string();
   std::string result(static_cast<size_t>(count), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text, -1, &result[0], count, nullptr,
@@ -53,12 +52,6 @@ bool identify(HANDLE file, FileIdentity* identity) {
   identity->index = static_cast<uint64_t>(information.nFileIndexHigh) << 32 |
                     information.nFileIndexLow;
   return true;
-}
-
-bool is_folder(const std::wstring& name) {
-  const DWORD attributes = GetFileAttributesW(name.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 }  // namespace
@@ -80,9 +73,8 @@ FileHandle standard_error() {
 OutputKind output_kind(FileHandle file) {
   // Not _isatty(), which also holds for the NUL device.
   DWORD mode;
-  return file != NO_FILE && GetConsoleMode(handle(file), &mode)
-             ? OUTPUT_CONSOLE
-             : OUTPUT_FILE;
+  return file != NO_FILE && GetConsoleMode(handle(file), &mode) ? OUTPUT_CONSOLE
+                                                                : OUTPUT_FILE;
 }
 
 bool write_all(FileHandle file, const char* bytes, size_t size) {
@@ -130,22 +122,34 @@ FileHandle create_file(const char* name) {
 
 bool close_file(FileHandle file) { return CloseHandle(handle(file)) != 0; }
 
-FILE* open_source_file(const char* name) {
-  const std::wstring wide_name = wide(name);
-  // A folder is never a capture.
-  if (is_folder(wide_name)) return nullptr;
-  FILE* source = _wfopen(wide_name.c_str(), L"rb");
-  if (source != nullptr) std::setvbuf(source, nullptr, _IONBF, 0);
-  return source;
+FileHandle open_source(const char* name) {
+  // Without FILE_FLAG_BACKUP_SEMANTICS a folder does not open: it is never
+  // a capture.  Others may go on writing the file or even delete it: the
+  // destination, created just before, is open for writing, and a source
+  // that turns out to be it must open, to be told apart, not fail to share.
+  return file_handle(
+      CreateFileW(wide(name).c_str(), GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+int64_t read_file(FileHandle file, char* bytes, size_t size) {
+  const DWORD part = size < 0x40000000 ? static_cast<DWORD>(size)
+                                       : static_cast<DWORD>(0x40000000);
+  DWORD got = 0;
+  if (ReadFile(handle(file), bytes, part, &got, nullptr)) return got;
+  // A pipe whose writer has closed it has come to its end.
+  return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
 }
 
 IdentityLookup identify_name(const char* name, FileIdentity* identity) {
   // No access is asked for, only the file's attributes: this opens files
   // that others hold open, and folders too.
-  HANDLE file = CreateFileW(
-      wide(name).c_str(), 0,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE file =
+      CreateFileW(wide(name).c_str(), 0,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
@@ -167,11 +171,6 @@ IdentityLookup identify_name(const char* name, FileIdentity* identity) {
 
 bool identify_file(FileHandle file, FileIdentity* identity) {
   return file != NO_FILE && identify(handle(file), identity);
-}
-
-bool identify_stream(FILE* stream, FileIdentity* identity) {
-  const intptr_t file = _get_osfhandle(_fileno(stream));
-  return file != -1 && identify(reinterpret_cast<HANDLE>(file), identity);
 }
 
 bool standard_output_is_a_file(FileIdentity* identity) {

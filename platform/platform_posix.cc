@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <csignal>
 
-#include "output/platform.h"
+#include "platform/platform.h"
 
 namespace romweave {
 
@@ -83,17 +83,26 @@ bool close_file(FileHandle file) {
   return close(descriptor(file)) == 0 || errno == EINTR;
 }
 
-FILE* open_source_file(const char* name) {
-  FILE* source = std::fopen(name, "rb");
-  if (source == nullptr) return nullptr;
-  // A folder opens for reading on some systems but is never a capture.
+FileHandle open_source(const char* name) {
+  int fd;
+  do {
+    fd = open(name, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return NO_FILE;
   struct stat status;
-  if (fstat(fileno(source), &status) != 0 || S_ISDIR(status.st_mode)) {
-    std::fclose(source);
-    return nullptr;
+  if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+    close(fd);
+    return NO_FILE;
   }
-  std::setvbuf(source, nullptr, _IONBF, 0);
-  return source;
+  return fd;
+}
+
+int64_t read_file(FileHandle file, char* bytes, size_t size) {
+  ssize_t got;
+  do {
+    got = read(descriptor(file), bytes, size);
+  } while (got < 0 && errno == EINTR);
+  return got;
 }
 
 IdentityLookup identify_name(const char* name, FileIdentity* identity) {
@@ -113,10 +122,6 @@ bool identify_file(FileHandle file, FileIdentity* identity) {
   if (fstat(descriptor(file), &status) != 0) return false;
   *identity = identity_of(status);
   return true;
-}
-
-bool identify_stream(FILE* stream, FileIdentity* identity) {
-  return identify_file(fileno(stream), identity);
 }
 
 bool standard_output_is_a_file(FileIdentity* identity) {

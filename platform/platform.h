@@ -1,19 +1,18 @@
-// The few calls into the operating system that differ between POSIX
-// systems and Windows: writing, opening files by name, telling files apart,
-// recognising a terminal or console, the standard descriptors and the
-// command line.  Everything above them, buffering, formatting and checking,
-// is one code path on every system.  platform_posix.cc and
-// platform_windows.cc each implement this header.
+// Every call into the operating system, which differs between POSIX
+// systems and Windows: the command line, the standard streams, opening,
+// reading, writing and closing files, telling files apart, and recognising
+// a terminal or console.  Everything above them, buffering, decoding,
+// formatting and checking, is one code path on every system.
+// platform_posix.cc and platform_windows.cc each implement this header.
 //
 // Names are UTF-8 (on POSIX systems: whatever bytes the user gave) and are
 // passed to the system without any detour through a code page.
 
-#ifndef ROMWEAVE_OUTPUT_PLATFORM_H_
-#define ROMWEAVE_OUTPUT_PLATFORM_H_
+#ifndef ROMWEAVE_PLATFORM_PLATFORM_H_
+#define ROMWEAVE_PLATFORM_PLATFORM_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -66,10 +65,15 @@ FileHandle create_file(const char* name);
 // had delayed.
 bool close_file(FileHandle file);
 
-// Opens `name` for binary reading; the program reads it in large pieces
-// into a buffer of its own, so the stream keeps none.  nullptr when it
-// cannot be opened or is a folder.
-FILE* open_source_file(const char* name);
+// Opens `name` for reading.  NO_FILE when that fails, or when it is a
+// folder, which some systems open but which is never a capture.
+FileHandle open_source(const char* name);
+
+// Reads at most `size` bytes into `bytes`, as many as the system gives at
+// once: a pipe's bytes are taken as they arrive.  Returns their number, 0
+// at the end of the file, or -1 when the system reported an error.  An
+// interrupted call is made again.
+int64_t read_file(FileHandle file, char* bytes, size_t size);
 
 // What makes two names, or a name and an open file, one file: device and
 // inode, or volume serial number and file index.
@@ -91,9 +95,8 @@ enum IdentityLookup {
 // The identity of the file `name` leads to, following links.
 IdentityLookup identify_name(const char* name, FileIdentity* identity);
 
-// The identity of an open file or stream; false when there is none to have.
+// The identity of an open file; false when there is none to have.
 bool identify_file(FileHandle file, FileIdentity* identity);
-bool identify_stream(FILE* stream, FileIdentity* identity);
 
 // True when standard output is a regular file or a pipe, which another name
 // on the command line could also lead to, and its identity could be taken.
@@ -106,4 +109,4 @@ std::vector<std::string> command_line(int argc, char** argv);
 
 }  // namespace romweave
 
-#endif  // ROMWEAVE_OUTPUT_PLATFORM_H_
+#endif  // ROMWEAVE_PLATFORM_PLATFORM_H_
