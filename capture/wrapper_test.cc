@@ -70,10 +70,7 @@ TEST(ProbeWrapperTest, LengthFieldIsHalvedTowardZero) {
   } cases[] = {{0, 11}, {1, 12}, {2, 12},    {3, 13},          {4, 13},
                {5, 13}, {6, 14}, {269, 145}, {0xFFFFF, 524298}};
   for (const auto& c : cases) {
-    std::string header = wrapper_header(0);
-    header[10] = static_cast<char>((c.length & 0x0F) << 4);
-    header[11] = static_cast<char>(c.length >> 4 & 0xFF);
-    header[12] = static_cast<char>(c.length >> 12 & 0xFF);
+    const std::string header = wrapper_header_of_length(c.length);
     EXPECT_EQ(probe(header + make_capture(2)), c.end) << "L = " << c.length;
     if (c.end <= 13) {
       // No block begins before the end of such a string.
@@ -92,7 +89,14 @@ TEST(ProbeWrapperTest, ReadErrorInTheHeaderIsReported) {
   EXPECT_EQ(decoded.end, SOURCE_UNREADABLE);
   EXPECT_EQ(decoded.output, "");
 
-  // An error past the header is none of the probe's business.
+  // An error right behind a whole header, or past it, is none of the
+  // probe's business: the block reader meets it.
+  options.fail_at = 13;
+  const Decoded behind = decode(wrap_capture(make_capture(1)), options);
+  EXPECT_EQ(behind.end, SOURCE_UNREADABLE);
+  EXPECT_EQ(behind.output, progress_lines(0, 0));
+  EXPECT_EQ(behind.destination, "");
+
   options.fail_at = 20;
   const Decoded later = decode(wrap_capture(make_capture(1)), options);
   EXPECT_EQ(later.output, progress_lines(0, 0));

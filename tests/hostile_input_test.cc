@@ -14,15 +14,6 @@
 namespace romweave {
 namespace {
 
-// A wrapper whose length field says `nibbles`, whatever follows it.
-std::string header_with_length(uint32_t nibbles) {
-  std::string header = wrapper_header(0);
-  header[10] = static_cast<char>((nibbles & 0x0F) << 4);
-  header[11] = static_cast<char>(nibbles >> 4 & 0xFF);
-  header[12] = static_cast<char>(nibbles >> 12 & 0xFF);
-  return header;
-}
-
 using HostileInputTest = ToolTest;
 
 // What a terminal program leaves behind the last block: the sender's EOT,
@@ -92,47 +83,6 @@ TEST_F(HostileInputTest, SameSourceNamedTwice) {
   EXPECT_EQ(read_file("rom.bin"), sample_image(3) + sample_image(2));
 }
 
-// A transfer broken off inside the last block, in each of its fields, in
-// both forms.  A wrapped capture cut like this also has a length field
-// that runs past the end of its file: the end of the file ends the reading.
-TEST_F(HostileInputTest, CutInsideEachFieldOfTheLastBlock) {
-  const struct {
-    size_t kept;  // bytes kept of the third block
-    const char* message;
-  } cuts[] = {
-      {0, nullptr},  // on a block boundary: the capture is just shorter
-      {1, "EOF at Block No."},
-      {2, "EOF at Inv. Block No."},
-      {3, "EOF at Databyte 0"},
-      {130, "EOF at Databyte 127"},
-      {131, "EOF at checksum"},
-  };
-  const std::string capture = make_capture(3);
-  const std::string image = sample_image(3);
-  for (const bool wrapped : {false, true}) {
-    for (const auto& cut : cuts) {
-      SCOPED_TRACE((wrapped ? "wrapped, kept " : "raw, kept ") +
-                   std::to_string(cut.kept));
-      const std::string name = wrapped ? "cut.hp" : "cut.cap";
-      const std::string source = wrapped ? wrap_capture(capture) : capture;
-      const size_t header = wrapped ? 13 : 0;
-      write_source(name, source.substr(0, header + 2 * 132 + cut.kept));
-      const ToolRun run = this->run({name, "rom.bin"});
-      const size_t data =
-          cut.kept <= 3 ? 0 : std::min<size_t>(cut.kept - 3, 128);
-      if (cut.message == nullptr) {
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out, progress_lines(0, 0x100) + size_line(2 * 128));
-      } else {
-        EXPECT_EQ(run.status, 3);
-        EXPECT_EQ(run.out, progress_lines(0, 0x100) + upper(name) + ": " +
-                               cut.message + "\n");
-      }
-      EXPECT_EQ(read_file("rom.bin"), image.substr(0, 256 + data));
-    }
-  }
-}
-
 // Files with nothing to give: they add no block and no fault, wherever
 // they stand among the sources.
 TEST_F(HostileInputTest, EmptySourcesAddNothing) {
@@ -193,7 +143,8 @@ TEST_F(HostileInputTest, WrapperLengthFields) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    write_source("odd.hp", header_with_length(c.nibbles) + capture + c.behind);
+    write_source("odd.hp",
+                 wrapper_header_of_length(c.nibbles) + capture + c.behind);
     const ToolRun run = this->run({"odd.hp", "rom.bin"});
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.out, progress_lines(0, 0x100) + c.tail);

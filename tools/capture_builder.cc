@@ -1,6 +1,26 @@
 #include "tools/capture_builder.h"
 
+#include "capture/capture.h"
+
 namespace romweave {
+
+namespace {
+
+constexpr bool spells(const char* text, const char* expected) {
+  return *text == *expected &&
+         (*text == '\0' || spells(text + 1, expected + 1));
+}
+
+}  // namespace
+
+// The captures that tests are made from share the decoder's constants, so
+// each is checked here against the format's own numbers: a wrong one would
+// otherwise hide in both.
+static_assert(SOH == 0x01, "start byte");
+static_assert(BLOCK_DATA_SIZE == 128 && BLOCK_SIZE == 132, "block layout");
+static_assert(WRAPPER_HEADER_SIZE == 13, "wrapper header size");
+static_assert(STRING_PROLOG == 0x02A2C, "string prolog");
+static_assert(spells(WRAPPER_SIGNATURE, "HPHP48-"), "wrapper signature");
 
 unsigned char sample_byte(uint64_t offset) {
   uint64_t x = (offset + 1) * 0x9E3779B97F4A7C15ULL;
@@ -10,39 +30,39 @@ unsigned char sample_byte(uint64_t offset) {
 }
 
 std::string sample_image(size_t blocks, uint64_t first) {
-  std::string image(blocks * 128, '\0');
+  std::string image(blocks * BLOCK_DATA_SIZE, '\0');
   for (size_t i = 0; i < image.size(); ++i) {
-    image[i] = static_cast<char>(sample_byte(first * 128 + i));
+    image[i] = static_cast<char>(sample_byte(first * BLOCK_DATA_SIZE + i));
   }
   return image;
 }
 
 void append_block(std::string& out, uint8_t number, const unsigned char* data) {
   unsigned sum = 0;
-  for (int i = 0; i < 128; ++i) sum += data[i];
-  out += '\x01';
+  for (size_t i = 0; i < BLOCK_DATA_SIZE; ++i) sum += data[i];
+  out += static_cast<char>(SOH);
   out += static_cast<char>(number);
   out += static_cast<char>(255 - number);
-  out.append(reinterpret_cast<const char*>(data), 128);
+  out.append(reinterpret_cast<const char*>(data), BLOCK_DATA_SIZE);
   out += static_cast<char>(sum & 0xFF);
 }
 
 std::string make_capture(size_t blocks, uint64_t first) {
   const std::string image = sample_image(blocks, first);
   std::string capture;
-  capture.reserve(blocks * 132);
+  capture.reserve(blocks * BLOCK_SIZE);
   for (size_t i = 0; i < blocks; ++i) {
-    append_block(
-        capture, static_cast<uint8_t>(i + 1),
-        reinterpret_cast<const unsigned char*>(image.data()) + i * 128);
+    append_block(capture, static_cast<uint8_t>(i + 1),
+                 reinterpret_cast<const unsigned char*>(image.data()) +
+                     i * BLOCK_DATA_SIZE);
   }
   return capture;
 }
 
-std::string wrapper_header(size_t characters, char revision) {
-  const uint32_t prolog = 0x02A2C;
-  const uint32_t length = static_cast<uint32_t>(5 + 2 * characters) & 0xFFFFF;
-  std::string header = "HPHP48-";
+std::string wrapper_header_of_length(uint32_t nibbles, char revision) {
+  const uint32_t prolog = STRING_PROLOG;
+  const uint32_t length = nibbles & 0xFFFFF;  // 20 bits
+  std::string header = WRAPPER_SIGNATURE;
   header += revision;
   header += static_cast<char>(prolog & 0xFF);
   header += static_cast<char>(prolog >> 8 & 0xFF);
@@ -50,6 +70,11 @@ std::string wrapper_header(size_t characters, char revision) {
   header += static_cast<char>(length >> 4 & 0xFF);
   header += static_cast<char>(length >> 12 & 0xFF);
   return header;
+}
+
+std::string wrapper_header(size_t characters, char revision) {
+  return wrapper_header_of_length(static_cast<uint32_t>(5 + 2 * characters),
+                                  revision);
 }
 
 std::string wrap_capture(const std::string& capture, char revision) {

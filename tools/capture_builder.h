@@ -25,9 +25,17 @@ void append_block(std::string& out, uint8_t number, const unsigned char* data);
 // sample_image(blocks, first).
 std::string make_capture(size_t blocks, uint64_t first = 0);
 
-// The 13-byte header of a calculator string of `characters` characters.
-// The length field holds 20 bits, so at most 524285 characters fit.
+// The most characters a calculator string holds: its length field has 20
+// bits, and counts its own five nibbles and two for each character.
+constexpr size_t MAX_STRING_CHARACTERS = (0xFFFFF - 5) / 2;
+
+// The 13-byte header of a calculator string of `characters` characters,
+// at most MAX_STRING_CHARACTERS.
 std::string wrapper_header(size_t characters, char revision = 'W');
+
+// The same header with its length field, in nibbles, set to the low 20
+// bits of `nibbles`, whether or not it fits what follows.
+std::string wrapper_header_of_length(uint32_t nibbles, char revision = 'W');
 
 // `capture` as the characters of a calculator string.
 std::string wrap_capture(const std::string& capture, char revision = 'W');

@@ -9,9 +9,13 @@
 #include <cstring>
 #include <string>
 
+#include "capture/capture.h"
 #include "tools/capture_builder.h"
 
 namespace {
+
+using romweave::BLOCK_DATA_SIZE;
+using romweave::BLOCK_SIZE;
 
 const char USAGE[] =
     "usage: mkcapture [--wrap] [--first K] [--image IMAGE] BLOCKS CAPTURE\n";
@@ -80,7 +84,7 @@ int main(int argc, char** argv) {
   unsigned long long blocks = 0;
   if (argc - i != 2 || !parse_count(argv[i], &blocks)) return usage();
   const char* capture_name = argv[i + 1];
-  if (wrap && blocks * 132 > 524285) {
+  if (wrap && blocks * BLOCK_SIZE > romweave::MAX_STRING_CHARACTERS) {
     std::fprintf(stderr, "mkcapture: %llu blocks do not fit in a string\n",
                  blocks);
     return 2;
@@ -92,7 +96,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "mkcapture: cannot create output\n");
     return 1;
   }
-  bool ok = !wrap || write_all(capture, romweave::wrapper_header(blocks * 132));
+  bool ok = !wrap ||
+            write_all(capture, romweave::wrapper_header(blocks * BLOCK_SIZE));
   // Written a slice at a time, so that a capture of any size needs little
   // memory.
   const unsigned long long SLICE = 4096;
@@ -101,11 +106,12 @@ int main(int argc, char** argv) {
         static_cast<size_t>(blocks - done < SLICE ? blocks - done : SLICE);
     const std::string data = romweave::sample_image(count, first + done);
     std::string slice;
-    slice.reserve(count * 132);
+    slice.reserve(count * BLOCK_SIZE);
     for (size_t b = 0; b < count; ++b) {
       romweave::append_block(
           slice, static_cast<uint8_t>(done + b + 1),
-          reinterpret_cast<const unsigned char*>(data.data()) + b * 128);
+          reinterpret_cast<const unsigned char*>(data.data()) +
+              b * BLOCK_DATA_SIZE);
     }
     ok = write_all(capture, slice) &&
          (image == nullptr || write_all(image, data));
