@@ -39,6 +39,7 @@ TEST_F(RunTest, OneArgumentOrNoneConvertsNothing) {
       EXPECT_EQ(run.out.substr(0, c.out.size()), c.out);
       EXPECT_GT(std::count(run.out.begin(), run.out.end(), '\n'), 1);
       EXPECT_NE(run.out.find("man romweave"), std::string::npos) << run.out;
+      EXPECT_EQ(run.out.back(), '\n');
     } else {
       EXPECT_EQ(run.out, c.out);
     }
@@ -102,11 +103,14 @@ TEST_F(RunTest, DataFaultStopsTheRunWithStatus3) {
 TEST_F(RunTest, UnopenableSourceEndsTheRunWithStatus1) {
   write_source("good.cap", make_capture(2));
   fs::create_directory(path("folder"));
-  // A message longer than most, from a name of 611 bytes.
+  // Messages longer than most, from names of 611 bytes and of those that
+  // make them one byte shorter than, as long as, and one byte longer than
+  // the line they are formatted in.
   std::string deep;
-  for (int i = 0; i < 300; ++i) deep += "d/";
+  for (int i = 0; i < 240; ++i) deep += "d/";
   for (const std::string& bad : std::vector<std::string>{
-           "missing.cap", "folder", "-x", deep + "x.cap"}) {
+           "missing.cap", "folder", "-x", deep + "x", deep + "xx", deep + "xxx",
+           deep + deep.substr(0, 120) + "x.cap"}) {
     SCOPED_TRACE(bad.substr(0, 20));
     const ToolRun run = this->run({"good.cap", bad, "rom.bin"});
     EXPECT_EQ(run.status, 1);
@@ -315,6 +319,52 @@ TEST_F(RunTest, StandardStreamsThatFailOrAreFiles) {
     EXPECT_TRUE(made == c.image) << "rom.bin differs: " << made.size()
                                  << " bytes for " << c.image.size();
   }
+}
+
+// On a terminal every line arrives as it would in a file, and as soon as it
+// is finished: with a source that comes slowly through a FIFO, the lines
+// of its first block are there before the rest has come.
+TEST_F(RunTest, LinesReachATerminalAsSoonAsTheyAreFinished) {
+  if (windows_target() || !has_terminals()) {
+    GTEST_SKIP() << "no pseudo-terminal, or Wine's own terminal codes";
+  }
+  std::string cut = make_capture(3);
+  cut.resize(2 * 132 + 3 + 47);
+  write_source("clean.cap", make_capture(3));
+  write_source("wrapped.hp", wrap_capture(make_capture(2, 3)));
+  write_source("cut.cap", cut);
+  RunOptions terminal;
+  terminal.stdout_kind = STDOUT_TERMINAL;
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+  } cases[] = {
+      {{"clean.cap", "wrapped.hp", "rom.bin"},
+       0,
+       progress_lines(0, 0x180) + progress_lines(0x180, 0x280) +
+           size_line(5 * 128)},
+      {{"clean.cap", "cut.cap", "rom.bin"},
+       3,
+       progress_lines(0, 0x180) + progress_lines(0x180, 0x280) +
+           "CUT.CAP: EOF at Databyte 47\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    const ToolRun run = this->run(c.args, terminal);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, c.out);
+  }
+
+  const std::string capture = make_capture(3);
+  RunOptions slow = terminal;
+  slow.fifo = "slow.cap";
+  slow.feed = {{capture.substr(0, 132), "Checking Address 00080..."},
+               {capture.substr(132), ""}};
+  const ToolRun run = this->run({"slow.cap", "rom.bin"}, slow);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, progress_lines(0, 0x180) + size_line(3 * 128));
+  EXPECT_EQ(read_file("rom.bin"), sample_image(3));
 }
 
 TEST_F(RunTest, ReadErrorIsNoEndOfFile) {

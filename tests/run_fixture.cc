@@ -1,12 +1,23 @@
 #include "tests/run_fixture.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#if __has_include(<pty.h>)
+#include <pty.h>
+#define ROMWEAVE_HAS_OPENPTY 1
+#elif __has_include(<util.h>)
+#include <util.h>
+#define ROMWEAVE_HAS_OPENPTY 1
+#endif
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -49,6 +60,44 @@ int broken_pipe() {
   if (pipe2(ends, O_CLOEXEC) != 0) return -1;
   close(ends[0]);
   return ends[1];
+}
+
+// Opens a pseudo-terminal: the tool's end in `tool`, the reader's in
+// `reader`, both close-on-exec.
+bool open_terminal(int* reader, int* tool) {
+#ifdef ROMWEAVE_HAS_OPENPTY
+  if (openpty(reader, tool, nullptr, nullptr, nullptr) != 0) return false;
+  fcntl(*reader, F_SETFD, FD_CLOEXEC);
+  fcntl(*tool, F_SETFD, FD_CLOEXEC);
+  return true;
+#else
+  (void)reader;
+  (void)tool;
+  return false;
+#endif
+}
+
+// Reads `fd` into `text` until `shown` is in it (true), or until its end
+// or the deadline (false).  An empty `shown` reads to the end.
+bool read_until(int fd, std::string& text, const std::string& shown,
+                std::chrono::steady_clock::time_point deadline) {
+  char part[4096];
+  while (shown.empty() || text.find(shown) == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd ready = {fd, POLLIN, 0};
+    const int events = poll(&ready, 1, static_cast<int>(left.count()));
+    if (events < 0 && errno != EINTR) return false;
+    if (events <= 0) continue;
+    const ssize_t got = read(fd, part, sizeof part);
+    // A terminal whose other end has been closed gives EIO: its end.
+    if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+      return shown.empty();
+    }
+    if (got > 0) text.append(part, static_cast<size_t>(got));
+  }
+  return true;
 }
 
 // Puts `fd` on descriptor `target` of a child about to start the tool.  A
@@ -106,6 +155,14 @@ std::string ToolTest::upper(std::string name) {
   return name;
 }
 
+bool ToolTest::has_terminals() {
+  int reader, tool;
+  if (!open_terminal(&reader, &tool)) return false;
+  close(reader);
+  close(tool);
+  return true;
+}
+
 bool ToolTest::windows_target() {
   const std::string tool = tool_path();
   return tool.size() >= 4 && tool.compare(tool.size() - 4, 4, ".exe") == 0;
@@ -129,7 +186,7 @@ ToolRun ToolTest::run(const std::vector<std::string>& args,
   // above 2, the test program's own standard descriptors being open.
   ToolRun result;
   int streams[4] = {-1, -1, -1, -1};
-  int slow_pipe = -1;
+  int reader = -1;  // where standard output is read while the tool runs
   const int to_file = O_WRONLY | O_CREAT | O_CLOEXEC;
   if (!options.stdin_closed)
     streams[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -154,11 +211,17 @@ ToolRun ToolTest::run(const std::vector<std::string>& args,
       int ends[2];
       if (pipe2(ends, O_CLOEXEC) == 0) {
         fcntl(ends[1], F_SETFL, O_NONBLOCK);
-        slow_pipe = ends[0];
+        reader = ends[0];
         streams[1] = ends[1];
       }
       break;
     }
+    case STDOUT_TERMINAL:
+      open_terminal(&reader, &streams[1]);
+      break;
+  }
+  if (!options.fifo.empty() && mkfifo(path(options.fifo).c_str(), 0600) != 0) {
+    ADD_FAILURE() << "cannot make the FIFO " << options.fifo;
   }
   if (!options.stderr_closed)
     streams[2] = open(err_name.c_str(), to_file | O_TRUNC, 0600);
@@ -182,6 +245,11 @@ ToolRun ToolTest::run(const std::vector<std::string>& args,
         _exit(127);
       }
     }
+    if (options.open_file_limit > 0) {
+      const rlimit limit = {static_cast<rlim_t>(options.open_file_limit),
+                            static_cast<rlim_t>(options.open_file_limit)};
+      if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(127);
+    }
     // A test program may run with SIGPIPE ignored or blocked, and the tool
     // would inherit that; it must look after its pipes itself.
     signal(SIGPIPE, SIG_DFL);
@@ -196,17 +264,42 @@ ToolRun ToolTest::run(const std::vector<std::string>& args,
     if (fd >= 0) close(fd);
   }
   EXPECT_TRUE(ready && child > 0) << "cannot start the tool";
-  if (slow_pipe >= 0) {
-    // Long enough for the tool to fill the pipe and find it full.
-    const timespec wait = {0, 300 * 1000 * 1000};
-    nanosleep(&wait, nullptr);
-    char part[4096];
-    ssize_t got;
-    while ((got = read(slow_pipe, part, sizeof part)) > 0 ||
-           (got < 0 && errno == EINTR)) {
-      if (got > 0) result.out.append(part, static_cast<size_t>(got));
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  if (!options.fifo.empty() && child > 0) {
+    // Opened once the tool has opened it for reading, or not at all.
+    int fifo = -1;
+    while (fifo < 0 && std::chrono::steady_clock::now() < deadline) {
+      fifo =
+          open(path(options.fifo).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fifo < 0) poll(nullptr, 0, 10);
     }
-    close(slow_pipe);
+    EXPECT_GE(fifo, 0) << "the tool never opened " << options.fifo;
+    for (const FeedStep& step : options.feed) {
+      if (fifo < 0) break;
+      fcntl(fifo, F_SETFL, 0);
+      EXPECT_TRUE(write(fifo, step.bytes.data(), step.bytes.size()) ==
+                  static_cast<ssize_t>(step.bytes.size()));
+      EXPECT_TRUE(step.shown.empty() ||
+                  read_until(reader, result.out, step.shown, deadline))
+          << "the terminal did not show \"" << step.shown
+          << "\" before the rest of the source came; it showed:\n"
+          << result.out;
+    }
+    if (fifo >= 0) close(fifo);
+  }
+  if (reader >= 0) {
+    if (options.stdout_kind == STDOUT_SLOW_PIPE) {
+      // Long enough for the tool to fill the pipe and find it full.
+      const timespec wait = {0, 300 * 1000 * 1000};
+      nanosleep(&wait, nullptr);
+    }
+    read_until(reader, result.out, "",
+               std::chrono::steady_clock::now() + std::chrono::minutes(1));
+    close(reader);
+    if (options.stdout_kind == STDOUT_TERMINAL) {
+      result.out = without_carriage_returns(result.out);
+    }
   }
   int wait_status = 0;
   if (child > 0 && waitpid(child, &wait_status, 0) == child &&

@@ -28,6 +28,16 @@ enum StdoutKind {
   STDOUT_APPEND,       // `>> stdout_file`
   STDOUT_SLOW_PIPE,    // a non-blocking pipe, read only once the tool has
                        // filled it; returned in ToolRun::out
+  STDOUT_TERMINAL,     // a pseudo-terminal; returned in ToolRun::out with
+                       // its CR LF read as LF
+};
+
+// One step of feeding a FIFO source: `bytes` are written to it, then the
+// terminal must show `shown` before the next step, for at most a minute
+// (room for valgrind and emulators).
+struct FeedStep {
+  std::string bytes;
+  std::string shown;
 };
 
 // The standard streams of one run.  The defaults suit most tests: output
@@ -45,6 +55,12 @@ struct RunOptions {
   // Descriptor 3 is a pipe whose read end is closed before the run, so
   // that /proc/self/fd/3 names a pipe whose reader has gone.
   bool broken_pipe_as_3 = false;
+  // The most files the tool may hold open at once; 0 leaves it as it is.
+  int open_file_limit = 0;
+  // A FIFO of this name is made in the folder and fed as `feed` says,
+  // then closed.
+  std::string fifo{};
+  std::vector<FeedStep> feed{};
 };
 
 // Each test gets a fresh folder that is the tool's working folder, so file
@@ -77,6 +93,8 @@ class ToolTest : public testing::Test {
 
   // True when the tool under test is a Windows program.
   static bool windows_target();
+  // True when this system has pseudo-terminals the tests can open.
+  static bool has_terminals();
 
   std::string folder_;
   std::map<std::string, std::string> sources_;
