@@ -1,6 +1,7 @@
 // Reads, checks and copies the blocks of a capture.
 
 #include <cstddef>
+#include <cstring>
 
 #include "capture/capture.h"
 #include "capture/progress_line.h"
@@ -95,6 +96,7 @@ BlockResult read_block(ConversionState& state, int32_t payload_end) {
     return BLOCK_FAILED;
   }
 
+  std::memcpy(state.last_block, block, BLOCK_SIZE);
   consume_source(in, BLOCK_SIZE);
   state.address += BLOCK_DATA_SIZE;
   state.expected_block = static_cast<uint8_t>(expected + 1);
@@ -105,13 +107,16 @@ SourceVerdict decode_source(ConversionState& state) {
   const int32_t payload_end = probe_wrapper(state);
   if (state.input.read_failed) return SOURCE_UNREADABLE;
   state.expected_block = 1;
+  const uint64_t start = state.address;
   BlockResult result;
   do {
     take_sound_blocks(state, payload_end);
     result = read_block(state, payload_end);
   } while (result == BLOCK_TAKEN);
   if (state.input.read_failed) return SOURCE_UNREADABLE;
-  return result == BLOCK_FAILED ? SOURCE_FAULTY : SOURCE_CLEAN;
+  if (result == SOURCE_END) return SOURCE_CLEAN;
+  explain_fault(state, payload_end, (state.address - start) / BLOCK_DATA_SIZE);
+  return SOURCE_FAULTY;
 }
 
 }  // namespace romweave

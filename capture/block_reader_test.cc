@@ -40,32 +40,47 @@ TEST(ReadBlockTest, BlockNumbersWrapPast255) {
 }
 
 // Each fault in the second of three blocks: how the block is broken, the
-// message, and how many of its data bytes reach the destination.
+// message, how many of its data bytes reach the destination, and the hint
+// on standard error, where the bytes show what went wrong.
 struct Fault {
   const char* what;
   void (*damage)(std::string& capture);  // on a three-block capture
   const char* message;
   size_t partial;
+  std::string hint;
 };
 
 const size_t SECOND = 132;  // offset of the second block
 
 const Fault FAULTS[] = {
-    {"end of transmission", [](std::string& c) { c[SECOND] = 0x04; },
-     "CAP.BIN: No SOH\n", 0},
+    {"end of transmission, then EOT and padding",
+     [](std::string& c) { c.replace(SECOND, c.npos, "\x04\x04\x1A\x04\x1A"); },
+     "CAP.BIN: No SOH\n", 0, eot_hint(SECOND)},
+    {"end of transmission, other bytes behind",
+     [](std::string& c) { c[SECOND] = 0x04; }, "CAP.BIN: No SOH\n", 0, ""},
     {"1K block start", [](std::string& c) { c[SECOND] = 0x02; },
-     "CAP.BIN: No SOH\n", 0},
+     "CAP.BIN: No SOH\n", 0, ONE_K_HINT},
+    {"cancelled", [](std::string& c) { c.replace(SECOND, c.npos, "\x18\x18"); },
+     "CAP.BIN: No SOH\n", 0, cancel_hint(SECOND)},
+    {"stray byte", [](std::string& c) { c[SECOND] = 0x55; },
+     "CAP.BIN: No SOH\n", 0, ""},
     {"block repeated",
      [](std::string& c) { c.replace(SECOND, 132, c, 0, 132); },
-     "CAP.BIN: Got 1 instead of 2 Block No\n", 0},
+     "CAP.BIN: Got 1 instead of 2 Block No\n", 0, repeated_block_hint(SECOND)},
+    {"block repeated with a byte changed",
+     [](std::string& c) {
+       c.replace(SECOND, 132, c, 0, 132);
+       c[SECOND + 9] ^= 0x10;
+     },
+     "CAP.BIN: Got 1 instead of 2 Block No\n", 0, ""},
     {"bad complement", [](std::string& c) { c[SECOND + 2] = 2; },
-     "CAP.BIN: Got 2 instead of 253 Inv. Block No\n", 0},
+     "CAP.BIN: Got 2 instead of 253 Inv. Block No\n", 0, ""},
     {"checksum differs",
      [](std::string& c) {
        c.replace(SECOND + 3, 128, 128, '\x01');  // sums to 128
        c[SECOND + 131] = 127;
      },
-     "CAP.BIN: Got 127 instead of 128 as checksum\n", 128},
+     "CAP.BIN: Got 127 instead of 128 as checksum\n", 128, ""},
 };
 
 TEST(ReadBlockTest, EachFaultGivesItsOneMessage) {
@@ -78,6 +93,7 @@ TEST(ReadBlockTest, EachFaultGivesItsOneMessage) {
     const Decoded decoded = decode(capture);
     EXPECT_EQ(decoded.end, SOURCE_FAULTY);
     EXPECT_EQ(decoded.output, progress_lines(0, 0x80) + fault.message);
+    EXPECT_EQ(decoded.hint, fault.hint);
     EXPECT_EQ(
         decoded.destination,
         image.substr(0, 128) +
@@ -86,6 +102,66 @@ TEST(ReadBlockTest, EachFaultGivesItsOneMessage) {
     EXPECT_EQ(decoded.address, 0x80u);
     EXPECT_EQ(decoded.expected_block, 2u);
   }
+}
+
+// CRC-16 as XMODEM-CRC sends it: polynomial 0x1021, from 0.
+unsigned crc16(const std::string& data) {
+  unsigned crc = 0;
+  for (const char byte : data) {
+    crc ^= static_cast<unsigned>(static_cast<unsigned char>(byte)) << 8;
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = (crc << 1 ^ ((crc & 0x8000) != 0 ? 0x1021 : 0)) & 0xFFFF;
+    }
+  }
+  return crc;
+}
+
+// The 133-byte blocks of an XMODEM-CRC capture of the sample image.
+std::string crc_capture(size_t blocks, uint64_t first) {
+  std::string capture;
+  for (size_t i = 0; i < blocks; ++i) {
+    const std::string data = sample_image(1, first + i);
+    const unsigned crc = crc16(data);
+    capture += '\x01';
+    capture += static_cast<char>(i + 1);
+    capture += static_cast<char>(254 - i);
+    capture += data;
+    capture += static_cast<char>(crc >> 8);
+    capture += static_cast<char>(crc & 0xFF);
+  }
+  return capture;
+}
+
+// A CRC capture fails at its first block, or, when the CRC's high byte
+// equals the sum, at its second, and either way gets the CRC hint, raw or
+// wrapped.  A checksum capture never does, however it is broken there.
+TEST(ReadBlockTest, CrcCapturesGetTheirHint) {
+  ASSERT_EQ(crc16("123456789"), 0x31C3u);  // the check value of CRC-16/XMODEM
+  uint64_t equal = 0;  // the first image block whose CRC's high byte is its sum
+  while ((crc16(sample_image(1, equal)) >> 8) !=
+         static_cast<unsigned char>(make_capture(1, equal)[131])) {
+    ++equal;
+  }
+  const std::string other = crc_capture(3, equal + 1);
+  ASSERT_NE(other[131], make_capture(1, equal + 1)[131]);
+  for (const bool wrapped : {false, true}) {
+    for (const std::string& capture : {crc_capture(3, equal), other}) {
+      const Decoded decoded = decode(wrapped ? wrap_capture(capture) : capture);
+      EXPECT_EQ(decoded.end, SOURCE_FAULTY);
+      EXPECT_EQ(decoded.hint, CRC_HINT);
+    }
+  }
+  std::string flipped = make_capture(3);
+  flipped[10] ^= 0x01;
+  EXPECT_EQ(decode(flipped).hint, "");
+}
+
+// An EOT counts as the end of the transmission when nothing but EOT and
+// padding follows it to the end of the string, whatever lies behind that.
+TEST(ReadBlockTest, EndOfTransmissionInsideAString) {
+  const std::string string = make_capture(1) + "\x04\x1A\x04";
+  EXPECT_EQ(decode(wrap_capture(string) + "\x55junk").hint, eot_hint(13 + 132));
+  EXPECT_EQ(decode(wrap_capture(string + "\x55")).hint, "");
 }
 
 // A capture cut at every length, raw and wrapped (whose length field then

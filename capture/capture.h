@@ -54,12 +54,17 @@ struct ConversionState {
   // Progress lines and fault messages.  Once it has failed, nothing more
   // is formatted for it.
   Output* standard_output = nullptr;
+  // Hints on what a fault in a source's data means.
+  Output* standard_error = nullptr;
   // Upper-cased name of the current source, as the fault messages show it.
   std::string source_name;
   // Data bytes taken so far over all sources; +128 per block taken.
   uint64_t address = 0;
   // Number the next block must carry: 1 for a source's first block.
   uint8_t expected_block = 1;
+  // The last block taken from the current source, kept for the hints: by
+  // the time a later block fails, the read-ahead may have moved past it.
+  unsigned char last_block[BLOCK_SIZE];
   // The current source and its read-ahead.
   SourceBuffer input;
 };
@@ -73,7 +78,8 @@ enum SourceVerdict {
 
 // Decodes the source that state.input has just been set to read: looks for
 // a calculator string header, then takes block after block from block
-// number 1 on until the source ends or a block fails.  Each block's progress
+// number 1 on until the source ends or a block fails.  A fault whose bytes
+// show a known capture mistake gets a hint on standard error.  Each block's progress
 // line is printed and its data written as it is taken; after a fault or a read
 // error the data bytes read of the last block have been written too.
 SourceVerdict decode_source(ConversionState& state);
@@ -104,9 +110,18 @@ enum BlockResult {
 // take_sound_blocks() takes, as read_block() would, every block that is
 // whole in the read-ahead and sound, before `payload_end`; it reads
 // nothing and prints no fault, and leaves any other block to read_block().
+//
+// explain_fault() follows a read_block() that gave BLOCK_FAILED, with the
+// source still at the failed block, `blocks_taken` blocks into it: when
+// the bytes show the end of the transmission, a 1K block, a cancel, a CRC
+// capture or a block sent twice, it prints one line saying so on standard
+// error, after flushing standard output.  It may read on to the end of the
+// source; a read error only means no hint.
 int32_t probe_wrapper(ConversionState& state);
 BlockResult read_block(ConversionState& state, int32_t payload_end);
 void take_sound_blocks(ConversionState& state, int32_t payload_end);
+void explain_fault(ConversionState& state, int32_t payload_end,
+                   uint64_t blocks_taken);
 
 }  // namespace romweave
 

@@ -123,6 +123,7 @@ ExitStatus join_sources(const std::vector<std::string>& names, Output& out,
   const std::unique_ptr<ConversionState> state(new ConversionState);
   state->destination = &destination;
   state->standard_output = &out;
+  state->standard_error = &err;
   bool fault = false;
   for (size_t i = 0; i + 1 < names.size() && !fault; ++i) {
     state->source_name = upper_case(names[i]);

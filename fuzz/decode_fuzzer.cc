@@ -17,8 +17,9 @@
 // attempt, with the address of the blocks taken so far; exactly one fault
 // message when a block failed and none otherwise; 128 bytes in the
 // destination per block taken, plus the data bytes read of a failed block
-// (at most 128); `address` = 128 x the blocks taken; and a result that is
-// one of the three.
+// (at most 128); `address` = 128 x the blocks taken; a result that is
+// one of the three; and on standard error nothing, or one hint line after
+// a fault.
 
 #include <algorithm>
 #include <cstdint>
@@ -269,6 +270,12 @@ void run_sources(const std::vector<Source>& sources) {
                             source.name + ": ") == 0);
     }
     CHECK(printed == e.output);
+
+    // Standard error holds at most one hint, and only after a fault: the
+    // source is the last one read.
+    const std::string hint = run.errors();
+    CHECK(hint.empty() || (failed && hint.compare(0, 6, "Hint: ") == 0 &&
+                           hint.find('\n') == hint.size() - 1));
 
     // The driver stops at the first source that did not end cleanly.
     if (end != SOURCE_CLEAN) break;

@@ -6,9 +6,12 @@ MemoryRun::MemoryRun()
     : state(std::make_unique<ConversionState>()),
       standard_output_(
           memory_output(&printed_, output_buffer_, sizeof output_buffer_)),
+      standard_error_(
+          memory_output(&errors_, error_buffer_, sizeof error_buffer_)),
       destination_(memory_output(&written_, destination_buffer_,
                                  sizeof destination_buffer_)) {
   state->standard_output = &standard_output_;
+  state->standard_error = &standard_error_;
   state->destination = &destination_;
   state->source_name = "CAP.BIN";
 }
@@ -16,6 +19,11 @@ MemoryRun::MemoryRun()
 std::string MemoryRun::output() {
   flush_output(standard_output_);
   return printed_;
+}
+
+std::string MemoryRun::errors() {
+  flush_output(standard_error_);
+  return errors_;
 }
 
 std::string MemoryRun::destination() {
@@ -34,6 +42,7 @@ Decoded decode(const std::string& source, const DecodeOptions& options) {
   Decoded decoded;
   decoded.end = decode_source(*run.state);
   decoded.output = run.output();
+  decoded.hint = run.errors();
   decoded.destination = run.destination();
   decoded.address = run.state->address;
   decoded.expected_block = run.state->expected_block;

@@ -19,16 +19,20 @@ struct MemoryRun {
   MemoryRun();
   // Everything printed or written so far.
   std::string output();
+  std::string errors();
   std::string destination();
 
   std::unique_ptr<ConversionState> state;
 
  private:
   std::string printed_;
+  std::string errors_;
   std::string written_;
   char output_buffer_[4096] = {};
+  char error_buffer_[256] = {};
   char destination_buffer_[4096] = {};
   Output standard_output_;
+  Output standard_error_;
   Output destination_;
 };
 
@@ -36,6 +40,7 @@ struct MemoryRun {
 struct Decoded {
   SourceVerdict end = SOURCE_CLEAN;
   std::string output;       // all that was printed
+  std::string hint;         // all that went to standard error
   std::string destination;  // all that was written
   uint64_t address = 0;
   unsigned expected_block = 0;

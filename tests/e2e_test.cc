@@ -321,6 +321,40 @@ TEST_F(RunTest, StandardStreamsThatFailOrAreFiles) {
   }
 }
 
+// A hint follows its fault message also where standard error goes to the
+// same file, and it never changes the outcome: with standard error closed,
+// full or a pipe nobody reads, the status is the data's and the image whole.
+TEST_F(RunTest, HintsFollowTheirFaultAndChangeNothing) {
+  write_source("eot.cap", make_capture(3000) + "\x04");
+  const std::string lines = progress_lines(0, 3000 * 128) + "EOT.CAP: No SOH\n";
+  const struct {
+    const char* what;
+    StdoutKind stdout_kind;
+    const char* stdout_file;
+    bool stderr_closed;
+    std::string out;
+  } cases[] = {
+      {"2>&1 into a file", STDOUT_CAUGHT, "", false,
+       lines + eot_hint(3000 * 132)},
+      {"standard error closed", STDOUT_CAUGHT, "", true, lines},
+      {"2>&1, both full", STDOUT_FILE, "/dev/full", false, ""},
+      {"2>&1, both a pipe nobody reads", STDOUT_BROKEN_PIPE, "", false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (windows_target() && c.stdout_kind == STDOUT_FILE) continue;
+    RunOptions streams;
+    streams.stdout_kind = c.stdout_kind;
+    streams.stdout_file = c.stdout_file;
+    streams.stderr_closed = c.stderr_closed;
+    streams.errors_to_output = !c.stderr_closed;
+    const ToolRun run = this->run({"eot.cap", "rom.bin"}, streams);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_TRUE(read_file("rom.bin") == sample_image(3000));
+  }
+}
+
 // On a terminal every line arrives as it would in a file, and as soon as it
 // is finished: with a source that comes slowly through a FIFO, the lines
 // of its first block are there before the rest has come.
@@ -333,8 +367,11 @@ TEST_F(RunTest, LinesReachATerminalAsSoonAsTheyAreFinished) {
   write_source("clean.cap", make_capture(3));
   write_source("wrapped.hp", wrap_capture(make_capture(2, 3)));
   write_source("cut.cap", cut);
+  write_source("eot.cap", make_capture(1) + "\x04");
+  // Standard error on the terminal too, as in a terminal session.
   RunOptions terminal;
   terminal.stdout_kind = STDOUT_TERMINAL;
+  terminal.errors_to_output = true;
   const struct {
     std::vector<std::string> args;
     int status;
@@ -348,6 +385,10 @@ TEST_F(RunTest, LinesReachATerminalAsSoonAsTheyAreFinished) {
        3,
        progress_lines(0, 0x180) + progress_lines(0x180, 0x280) +
            "CUT.CAP: EOF at Databyte 47\n"},
+      {{"clean.cap", "eot.cap", "rom.bin"},
+       3,
+       progress_lines(0, 0x180) + progress_lines(0x180, 0x200) +
+           "EOT.CAP: No SOH\n" + eot_hint(132)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[1]);

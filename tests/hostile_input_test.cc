@@ -24,16 +24,20 @@ TEST_F(HostileInputTest, BytesBehindTheLastBlock) {
   const struct {
     const char* what;
     std::string tail;
+    std::string hint;  // on standard error
   } tails[] = {
-      {"EOT", "\x04"},
-      {"^Z padding to 512 bytes", std::string(512 - 396, '\x1A')},
-      {"EOT, then ^Z padding", "\x04" + std::string(512 - 397, '\x1A')},
-      {"cancel", "\x18\x18"},
+      {"EOT", "\x04", eot_hint(396)},
+      {"^Z padding to 512 bytes", std::string(512 - 396, '\x1A'), ""},
+      {"EOT, then ^Z padding", "\x04" + std::string(512 - 397, '\x1A'),
+       eot_hint(396)},
+      {"cancel", "\x18\x18", cancel_hint(396)},
   };
   for (const auto& tail : tails) {
     SCOPED_TRACE(tail.what);
     write_source("raw.cap", make_capture(3) + tail.tail);
-    ToolRun run = this->run({"raw.cap", "rom.bin"});
+    RunOptions hinted;
+    hinted.expect_err = tail.hint;
+    ToolRun run = this->run({"raw.cap", "rom.bin"}, hinted);
     EXPECT_EQ(run.status, 3);
     EXPECT_EQ(run.out, progress_lines(0, 0x180) + "RAW.CAP: No SOH\n");
     EXPECT_EQ(read_file("rom.bin"), sample_image(3));
@@ -59,13 +63,15 @@ TEST_F(HostileInputTest, OneKilobyteBlocksAreNotRead) {
     one_k += "\x12\x34";  // CRC-16, never looked at
   }
   write_source("1k.cap", one_k);
-  ToolRun run = this->run({"1k.cap", "rom.bin"});
+  RunOptions hinted;
+  hinted.expect_err = ONE_K_HINT;
+  ToolRun run = this->run({"1k.cap", "rom.bin"}, hinted);
   EXPECT_EQ(run.status, 3);
   EXPECT_EQ(run.out, "Checking Address 00000...\n1K.CAP: No SOH\n");
   EXPECT_EQ(read_file("rom.bin"), "");
 
   write_source("mixed.cap", make_capture(2) + one_k);
-  run = this->run({"mixed.cap", "rom.bin"});
+  run = this->run({"mixed.cap", "rom.bin"}, hinted);
   EXPECT_EQ(run.status, 3);
   EXPECT_EQ(run.out, progress_lines(0, 0x100) + "MIXED.CAP: No SOH\n");
   EXPECT_EQ(read_file("rom.bin"), sample_image(2));

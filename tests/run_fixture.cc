@@ -223,8 +223,11 @@ ToolRun ToolTest::run(const std::vector<std::string>& args,
   if (!options.fifo.empty() && mkfifo(path(options.fifo).c_str(), 0600) != 0) {
     ADD_FAILURE() << "cannot make the FIFO " << options.fifo;
   }
-  if (!options.stderr_closed)
+  if (options.errors_to_output && streams[1] >= 0) {
+    streams[2] = fcntl(streams[1], F_DUPFD_CLOEXEC, 3);
+  } else if (!options.stderr_closed) {
     streams[2] = open(err_name.c_str(), to_file | O_TRUNC, 0600);
+  }
   if (options.broken_pipe_as_3) streams[3] = broken_pipe();
   const bool wanted[4] = {!options.stdin_closed,
                           options.stdout_kind != STDOUT_CLOSED,

@@ -61,6 +61,8 @@ struct RunOptions {
   // then closed.
   std::string fifo{};
   std::vector<FeedStep> feed{};
+  // Standard error goes where standard output goes, as with 2>&1.
+  bool errors_to_output = false;
 };
 
 // Each test gets a fresh folder that is the tool's working folder, so file

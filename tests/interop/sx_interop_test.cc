@@ -97,18 +97,21 @@ class SxTest : public ToolTest {
     GTEST_SKIP() << "sx is not installed (apt-get install lrzsz)";
   }
 
-  // Sends `payload` as a file with `sx --xmodem --binary` and leaves in
+  // Sends `payload` as a file with `sx --xmodem --binary`, in checksum
+  // mode or, when the receiver asks for it, CRC mode, and leaves in
   // `capture` every byte that sx sent.
-  void send(const std::string& payload, std::string* capture) {
+  void send(const std::string& payload, std::string* capture,
+            bool crc = false) {
     const std::string name = "payload" + std::to_string(++payloads_) + ".bin";
     write_file(name, payload);
-    const Transfer transfer =
-        receive_xmodem({sx_, "--xmodem", "--binary", path(name)});
+    const Transfer transfer = receive_xmodem(
+        {sx_, "--xmodem", "--binary", path(name)}, ReceiveLimits(), crc);
     ASSERT_FALSE(transfer.timed_out) << describe(transfer);
     ASSERT_EQ(transfer.status, 0) << describe(transfer);
     // Every block went through at the first try and one EOT closed it.
     const size_t blocks = (payload.size() + 127) / 128;
-    ASSERT_EQ(transfer.capture.size(), blocks * 132 + 1) << describe(transfer);
+    ASSERT_EQ(transfer.capture.size(), blocks * (crc ? 133 : 132) + 1)
+        << describe(transfer);
     ASSERT_EQ(transfer.capture.back(), XMODEM_EOT) << describe(transfer);
     *capture = transfer.capture;
   }
@@ -157,7 +160,9 @@ TEST_P(SxPayloadTest, CaptureAsSentFaultsAtItsEot) {
   std::string capture;
   ASSERT_NO_FATAL_FAILURE(send(payload, &capture));
   write_source("sx.cap", capture);
-  const ToolRun run = this->run({"sx.cap", "rom.bin"});
+  RunOptions hinted;
+  hinted.expect_err = eot_hint(capture.size() - 1);
+  const ToolRun run = this->run({"sx.cap", "rom.bin"}, hinted);
   const uint64_t size = filled(payload).size();
   EXPECT_EQ(run.status, 3);
   EXPECT_EQ(run.out, progress_lines(0, size) + "SX.CAP: No SOH\n");
@@ -175,17 +180,21 @@ TEST_P(SxPayloadTest, WrappedCaptureConvertsToTheSameImage) {
     std::string bytes;
     int status;
     std::string last_line;
+    std::string hint;
   } cases[] = {
-      {"sx.hp", wrapped, 0, size_line(size)},
+      {"sx.hp", wrapped, 0, size_line(size), ""},
       // As after the wrapped file itself went over XMODEM: the fill behind
       // the string is never read.
-      {"filled.hp", filled(wrapped), 0, size_line(size)},
-      {"eot.hp", filled(wrap_capture(capture)), 3, "EOT.HP: No SOH\n"},
+      {"filled.hp", filled(wrapped), 0, size_line(size), ""},
+      {"eot.hp", filled(wrap_capture(capture)), 3, "EOT.HP: No SOH\n",
+       eot_hint(13 + capture.size() - 1)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     write_source(c.name, c.bytes);
-    const ToolRun run = this->run({c.name, "rom.bin"});
+    RunOptions streams;
+    streams.expect_err = c.hint;
+    const ToolRun run = this->run({c.name, "rom.bin"}, streams);
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.out, progress_lines(0, size) + c.last_line);
     EXPECT_TRUE(same_image(read_file("rom.bin"), filled(payload)));
@@ -224,7 +233,9 @@ TEST_F(SxTest, RealCapturesAreJoinedInOrder) {
   // A capture kept with its EOT ends the run there, with the data of all
   // the captures before it and of its own blocks.
   write_source("c-eot.cap", captures[2]);
-  run = this->run({"a.cap", "b.hp", "c-eot.cap", "e.cap", "rom.bin"});
+  RunOptions hinted;
+  hinted.expect_err = eot_hint(captures[2].size() - 1);
+  run = this->run({"a.cap", "b.hp", "c-eot.cap", "e.cap", "rom.bin"}, hinted);
   image = filled(payloads[0]) + filled(payloads[1]) + filled(payloads[2]);
   EXPECT_EQ(run.status, 3);
   EXPECT_EQ(run.out, progress_lines(0, 0x100) +
@@ -232,6 +243,18 @@ TEST_F(SxTest, RealCapturesAreJoinedInOrder) {
                          progress_lines(0x100 + 301 * 128, image.size()) +
                          "C-EOT.CAP: No SOH\n");
   EXPECT_TRUE(same_image(read_file("rom.bin"), image));
+}
+
+// A capture made in CRC mode, as when the receiver asked with 'C': its
+// first block fails, and the hint says why.
+TEST_F(SxTest, CrcCaptureGetsItsHint) {
+  std::string capture;
+  ASSERT_NO_FATAL_FAILURE(send(sample_bytes(300 * 128 + 5), &capture, true));
+  write_source("crc.cap", capture);
+  RunOptions hinted;
+  hinted.expect_err = CRC_HINT;
+  const ToolRun run = this->run({"crc.cap", "rom.bin"}, hinted);
+  EXPECT_EQ(run.status, 3);
 }
 
 // The 256 KiB image makes a string whose length in nibbles needs the top

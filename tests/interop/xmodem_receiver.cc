@@ -18,7 +18,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Bytes of a block after its SOH: number, complement, data, checksum.
+// Bytes of a block after its SOH: number, complement, data, and a
+// checksum or, in CRC mode, two CRC bytes.
 constexpr int BLOCK_TAIL = 1 + 1 + 128 + 1;
 
 // Keeps the tail of the sender's status messages, which can run to a line
@@ -72,7 +73,8 @@ bool on_path(const std::string& name, std::string& found) {
 }  // namespace
 
 Transfer receive_xmodem(const std::vector<std::string>& command,
-                        const ReceiveLimits& limits) {
+                        const ReceiveLimits& limits, bool crc) {
+  const char start = crc ? XMODEM_CRC : XMODEM_NAK;
   Transfer transfer;
   // An ACK written after the sender quit must not end the test process.
   signal(SIGPIPE, SIG_IGN);
@@ -118,7 +120,7 @@ Transfer receive_xmodem(const std::vector<std::string>& command,
   Clock::time_point last_heard = Clock::now();
   Clock::time_point last_nak = Clock::now();
   // The pipe keeps the NAK until the sender is ready to read it.
-  send_byte(line_in, XMODEM_NAK);
+  send_byte(line_in, start);
   ++transfer.naks;
 
   int block_left = 0;  // bytes of the current block still to come
@@ -131,7 +133,7 @@ Transfer receive_xmodem(const std::vector<std::string>& command,
     }
     if (!started && now - last_nak >= limits.nak_again &&
         pipe_drained(line_in)) {
-      send_byte(line_in, XMODEM_NAK);
+      send_byte(line_in, start);
       ++transfer.naks;
       last_nak = now;
     }
@@ -167,7 +169,7 @@ Transfer receive_xmodem(const std::vector<std::string>& command,
           ++transfer.blocks;
         }
       } else if (byte == XMODEM_SOH) {
-        block_left = BLOCK_TAIL;
+        block_left = BLOCK_TAIL + (crc ? 1 : 0);
       } else if (byte == XMODEM_EOT) {
         send_byte(line_in, XMODEM_ACK);
         ++transfer.eots;

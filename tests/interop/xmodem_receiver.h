@@ -1,10 +1,10 @@
-// The receiving end of an XMODEM transfer in checksum mode, played against
+// The receiving end of an XMODEM transfer, played against
 // a real sender over pipes, so that tests can decode captures made by code
 // that nobody here wrote.
 //
-// The receiver asks for checksum mode with NAK, answers every 132-byte
-// block and every EOT with ACK, and records every byte the sender writes
-// to its standard output: that is the capture a line monitor would have
+// The receiver asks for checksum mode with NAK (or CRC mode with 'C'),
+// answers every block and every EOT with ACK, and records every byte the sender
+// writes to its standard output: that is the capture a line monitor would have
 // seen.  It never judges a block; deciding whether the capture is sound is
 // the tool's job.
 
@@ -21,6 +21,7 @@ constexpr char XMODEM_SOH = 0x01;
 constexpr char XMODEM_EOT = 0x04;
 constexpr char XMODEM_ACK = 0x06;
 constexpr char XMODEM_NAK = 0x15;
+constexpr char XMODEM_CRC = 'C';  // asks for CRC mode instead of NAK
 
 // How long the receiver waits before it gives up and kills the sender.
 struct ReceiveLimits {
@@ -43,10 +44,12 @@ struct Transfer {
 };
 
 // Starts `command` (searched in PATH) with its standard input and output
-// on pipes and receives from it until it ends or a limit is reached; a
-// sender still running then is killed.  It is always reaped.
+// on pipes and receives from it, in CRC mode when `crc` is set, until it
+// ends or a limit is reached; a sender still running then is killed.  It is
+// always reaped.
 Transfer receive_xmodem(const std::vector<std::string>& command,
-                        const ReceiveLimits& limits = ReceiveLimits());
+                        const ReceiveLimits& limits = ReceiveLimits(),
+                        bool crc = false);
 
 // The sender of Debian's lrzsz package: ROMWEAVE_SX when set, otherwise
 // `sx` or `lsx` from PATH; empty when there is none.
