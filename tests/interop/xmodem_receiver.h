@@ -1,12 +1,12 @@
-// The receiving end of an XMODEM transfer, played against
-// a real sender over pipes, so that tests can decode captures made by code
-// that nobody here wrote.
+// The receiving end of an XMODEM transfer, played against a real sender
+// over pipes, so that tests can decode captures made by code that nobody
+// here wrote.
 //
 // The receiver asks for checksum mode with NAK (or CRC mode with 'C'),
-// answers every block and every EOT with ACK, and records every byte the sender
-// writes to its standard output: that is the capture a line monitor would have
-// seen.  It never judges a block; deciding whether the capture is sound is
-// the tool's job.
+// answers every block and every EOT with ACK, and records every byte the
+// sender writes to its standard output: that is the capture a line monitor
+// would have seen.  It never judges a block; deciding whether the capture
+// is sound is the tool's job.
 
 #ifndef ROMWEAVE_TESTS_INTEROP_XMODEM_RECEIVER_H_
 #define ROMWEAVE_TESTS_INTEROP_XMODEM_RECEIVER_H_
