@@ -45,6 +45,12 @@ std::string utf8(const wchar_t* text) {
   return result;
 }
 
+// How much of `size` bytes one ReadFile or WriteFile call takes: its count
+// has 32 bits.
+DWORD one_call(size_t size) {
+  return size < 0x40000000 ? static_cast<DWORD>(size) : 0x40000000;
+}
+
 bool identify(HANDLE file, FileIdentity* identity) {
   BY_HANDLE_FILE_INFORMATION information;
   if (!GetFileInformationByHandle(file, &information)) return false;
@@ -80,10 +86,8 @@ OutputKind output_kind(FileHandle file) {
 bool write_all(FileHandle file, const char* bytes, size_t size) {
   if (file == NO_FILE) return false;
   while (size > 0) {
-    const DWORD part = size < 0x40000000 ? static_cast<DWORD>(size)
-                                         : static_cast<DWORD>(0x40000000);
     DWORD written = 0;
-    if (!WriteFile(handle(file), bytes, part, &written, nullptr) ||
+    if (!WriteFile(handle(file), bytes, one_call(size), &written, nullptr) ||
         written == 0) {
       return false;
     }
@@ -135,10 +139,8 @@ FileHandle open_source(const char* name) {
 }
 
 int64_t read_file(FileHandle file, char* bytes, size_t size) {
-  const DWORD part = size < 0x40000000 ? static_cast<DWORD>(size)
-                                       : static_cast<DWORD>(0x40000000);
   DWORD got = 0;
-  if (ReadFile(handle(file), bytes, part, &got, nullptr)) return got;
+  if (ReadFile(handle(file), bytes, one_call(size), &got, nullptr)) return got;
   // A pipe whose writer has closed it has come to its end.
   return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
 }
