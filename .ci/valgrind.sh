@@ -18,4 +18,4 @@ cmake --build build-valgrind -j2 --target romweave
 # The tests of the Windows build (label wine) bring their own tool.
 ROMWEAVE_BINARY="$PWD/build-valgrind/romweave" \
 ROMWEAVE_RUNNER="$PWD/tests/valgrind_runner.sh" \
-  ctest --test-dir build -LE wine -j2 --output-on-failure
+  ctest --test-dir build -LE wine -j2 --no-tests=error --output-on-failure
