@@ -13,4 +13,4 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 cmake -S . -B build-asan -DROMWEAVE_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-asan -j2
-ctest --test-dir build-asan --output-on-failure
+ctest --test-dir build-asan --no-tests=error --output-on-failure

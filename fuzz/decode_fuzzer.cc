@@ -72,7 +72,7 @@ std::vector<Source> sources_from(const uint8_t* data, size_t size) {
   const size_t split = two ? little_endian_16(data, size, at) : 0;
   const unsigned fail_at = failing ? little_endian_16(data, size, at) : 0;
   const size_t piece =
-      control & IN_PIECES ? 1 + (at < size ? data[at++] : 0) : 0;
+      (control & IN_PIECES) != 0 ? 1 + (at < size ? data[at++] : 0) : 0;
   const std::string content(reinterpret_cast<const char*>(data) + at,
                             size - at);
 

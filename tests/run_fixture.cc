@@ -173,8 +173,10 @@ ToolRun ToolTest::run(const std::vector<std::string>& args,
   const std::string out_name = folder_ + ".out";
   const std::string err_name = folder_ + ".err";
   std::vector<std::string> command;
+  // ROMWEAVE_RUNNER set, even empty, wins over a cross build's emulator.
   const char* runner = std::getenv("ROMWEAVE_RUNNER");
-  if (runner != nullptr && *runner != '\0') command.push_back(runner);
+  if (runner == nullptr) runner = ROMWEAVE_DEFAULT_RUNNER;
+  if (*runner != '\0') command.push_back(runner);
   command.push_back(tool_path());
   command.insert(command.end(), args.begin(), args.end());
   std::vector<char*> argv;

@@ -68,7 +68,7 @@ struct RunOptions {
 // Each test gets a fresh folder that is the tool's working folder, so file
 // names are passed relative to it.  The tool is the freshly built one, or
 // the one named by ROMWEAVE_BINARY, started through ROMWEAVE_RUNNER (such
-// as `wine`) when that is set.
+// as `wine`) when that is set, else through a cross build's emulator.
 class ToolTest : public testing::Test {
  protected:
   void SetUp() override;

@@ -7,8 +7,10 @@ namespace romweave {
 namespace {
 
 constexpr bool spells(const char* text, const char* expected) {
-  return *text == *expected &&
-         (*text == '\0' || spells(text + 1, expected + 1));
+  for (; *text == *expected; ++text, ++expected) {
+    if (*text == '\0') return true;
+  }
+  return false;
 }
 
 }  // namespace
