@@ -162,15 +162,18 @@
     return new TextDecoder().decode(bytes);
   }
 
-  // The outcome in words, from the exit status and where the run ended.
-  function describe(run, names) {
+  // A progress line; no other line can match, since names are printed in
+  // capitals.
+  var PROGRESS_LINE = /^Checking Address ([0-9A-F]+)\.\.\.\n/gm;
+
+  // The outcome in words, from the exit status, where the run ended and the
+  // address of the last block it tried.
+  function describe(run, names, stdout) {
     var where = names[run.stoppedAt] || 'a source';
-    var lines = decode(run.stdout).split('\n');
-    var address = null;
-    lines.forEach(function(line) {
-      var match = /^Checking Address ([0-9A-F]+)\.\.\.$/.exec(line);
-      if (match) address = match[1];
-    });
+    var last = stdout.lastIndexOf('Checking Address ');
+    PROGRESS_LINE.lastIndex = Math.max(last, 0);
+    var match = last >= 0 ? PROGRESS_LINE.exec(stdout) : null;
+    var address = match ? match[1] : null;
     switch (run.status) {
       case 0:
         return 'Clean: ' + names.length +
@@ -201,13 +204,11 @@
     running.hidden = true;
     var stdout = decode(run.stdout);
     var stderr = decode(run.stderr);
-    outcome.textContent = describe(run, names);
+    outcome.textContent = describe(run, names, stdout);
     outcome.dataset.status = String(run.status);
     // The lines that say something, shown plainly; the progress lines only
     // in the folded list of all messages.
-    summary.textContent = (stdout + stderr).split('\n').filter(function(line) {
-      return line !== '' && !/^Checking Address /.test(line);
-    }).join('\n');
+    summary.textContent = (stdout + stderr).replace(PROGRESS_LINE, '').trimEnd();
     messages.textContent = stdout + stderr;
 
     if (imageUrl) URL.revokeObjectURL(imageUrl);
