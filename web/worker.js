@@ -33,8 +33,9 @@ ByteSink.prototype.append = function(bytes) {
   this.bytes.set(bytes, this.size);
   this.size += bytes.length;
 };
+// The bytes kept, without a copy: the sink is not used again.
 ByteSink.prototype.take = function() {
-  return this.bytes.slice(0, this.size);
+  return this.bytes.subarray(0, this.size);
 };
 
 var standardOutput = new ByteSink();
@@ -127,11 +128,14 @@ function run(sources, contents, module) {
       sources.map(function(source) { return source.name; })
           .concat([DESTINATION]));
 
+  // The image as the file system holds it, without a copy; none when the
+  // run was refused before the destination was created.
   var image = null;
-  try {
-    image = FS.readFile(DESTINATION);
-  } catch (error) {
-    // Not created: the run was refused before the destination was opened.
+  var found = FS.analyzePath(DESTINATION);
+  if (found.exists) {
+    var file = found.object;
+    image = file.contents ? file.contents.subarray(0, file.usedBytes)
+                          : new Uint8Array(0);
   }
   var unloaded = [];
   contents.forEach(function(bytes, index) {
