@@ -32,8 +32,8 @@
   var busy = false;
   var imageUrl = null;
 
-  // Orders names as `ls -v` does: runs of digits by their value, the rest
-  // character by character, so that part2 comes before part10.
+  // Orders names much as `ls -v` does: runs of digits by their value, the
+  // rest character by character, so that part2 comes before part10.
   function naturalCompare(a, b) {
     var partsA = a.match(/\d+|\D+/g) || [];
     var partsB = b.match(/\d+|\D+/g) || [];
@@ -145,17 +145,19 @@
     // The same file can then be chosen again after being removed.
     sourcesInput.value = '';
   });
-  dropZone.addEventListener('dragover', function(event) {
+  // Files dropped anywhere on the page are taken: a browser would otherwise
+  // open a file dropped beside the zone in the page's place.
+  document.addEventListener('dragover', function(event) {
     event.preventDefault();
     dropZone.classList.add('over');
   });
-  dropZone.addEventListener('dragleave', function() {
-    dropZone.classList.remove('over');
+  document.addEventListener('dragleave', function(event) {
+    if (!event.relatedTarget) dropZone.classList.remove('over');
   });
-  dropZone.addEventListener('drop', function(event) {
+  document.addEventListener('drop', function(event) {
     event.preventDefault();
     dropZone.classList.remove('over');
-    addFiles(event.dataTransfer.files);
+    if (event.dataTransfer.files.length > 0) addFiles(event.dataTransfer.files);
   });
 
   function decode(bytes) {
