@@ -7,6 +7,9 @@
 #                                           the manual page as plain text
 #   romweave-VERSION-linux-ARCH.tar.gz      the static binary, README,
 #                                           LICENSE and the manual page
+#   romweave-VERSION-web.zip                the page that runs the tool in a
+#                                           browser, with LICENSE and the
+#                                           manual page as plain text
 #   SHA256SUMS
 #
 #   packaging/release.sh [FOLDER]           FOLDER: build-release/dist
@@ -16,7 +19,7 @@
 # commit: two runs on one commit give the same bytes.  VERSION is the one
 # in CMakeLists.txt.  CPACK_PACKAGE_CONTACT in the environment names the
 # package's maintainer.  Needs git, cmake, make, g++, dpkg-dev, file,
-# groff-base, zip and g++-mingw-w64-x86-64; installs nothing.
+# groff-base, zip, g++-mingw-w64-x86-64 and emscripten; installs nothing.
 set -euo pipefail
 
 fail() {
@@ -30,7 +33,7 @@ root=$PWD
 out=${1:-build-release/dist}
 
 for tool in git cmake make g++ x86_64-w64-mingw32-g++ dpkg-buildflags \
-    dpkg-shlibdeps file groff zip gzip tar sha256sum readelf; do
+    dpkg-shlibdeps file groff zip gzip tar sha256sum readelf emcmake node; do
   command -v "$tool" >/dev/null || fail "$tool is missing"
 done
 git rev-parse --verify -q HEAD >/dev/null || fail "not in a git checkout"
@@ -46,7 +49,8 @@ umask 022
 
 work=$root/build-release
 src=$work/src
-rm -rf "$src" "$work/build-deb" "$work/build-static" "$work/build-mingw"
+rm -rf "$src" "$work/build-deb" "$work/build-static" "$work/build-mingw" \
+  "$work/build-web"
 mkdir -p "$src" "$out"
 out=$(cd "$out" && pwd)
 git archive --format=tar HEAD | tar -x -C "$src"
@@ -102,10 +106,17 @@ quiet env CXXFLAGS="$prefix_map" LDFLAGS=-s \
   -DCMAKE_TOOLCHAIN_FILE="$src/packaging/mingw-w64-x86_64.cmake"
 quiet cmake --build "$mingw" -j2 --target romweave
 
+# The page, built with Emscripten.
+web=$work/build-web
+quiet env CXXFLAGS="$prefix_map" \
+  emcmake cmake -S "$src" -B "$web" -DCMAKE_BUILD_TYPE=Release
+quiet cmake --build "$web" -j2 --target web
+
 source_tgz=romweave-$version.tar.gz
 linux_tgz=romweave-$version-linux-$(uname -m).tar.gz
 windows_zip=romweave-$version-windows-x86_64.zip
-artifacts=("$source_tgz" "$deb" "$windows_zip" "$linux_tgz")
+web_zip=romweave-$version-web.zip
+artifacts=("$source_tgz" "$deb" "$windows_zip" "$linux_tgz" "$web_zip")
 for file in "${artifacts[@]}" SHA256SUMS; do rm -f "$out/$file"; done
 
 git archive --format=tar --prefix="romweave-$version/" HEAD |
@@ -144,6 +155,16 @@ settle "$stage/$dir"
 # in a fixed order.
 (cd "$stage" && zip -X -9 -q "$out/$windows_zip" "$dir/" "$dir/LICENSE.txt" \
   "$dir/README.txt" "$dir/romweave.exe" "$dir/romweave.txt")
+
+# The page's folder, which works where it is unpacked: index.html opens it.
+dir=romweave-$version-web
+page_files=(index.html page.js romweave.js romweave.txt style.css)
+mkdir -p "$stage/$dir"
+for file in "${page_files[@]}"; do cp "$web/web/$file" "$stage/$dir/"; done
+cp "$src/LICENSE" "$stage/$dir/LICENSE.txt"
+settle "$stage/$dir"
+(cd "$stage" && zip -X -9 -q "$out/$web_zip" "$dir/" "$dir/LICENSE.txt" \
+  "${page_files[@]/#/$dir/}")
 
 (cd "$out" && sha256sum "${artifacts[@]}" >SHA256SUMS)
 rm -rf "$stage"

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# CI step: the page built with Emscripten in build-web, then its tests in
+# headless Chromium, which compare it with the native build in build (built
+# here, or brought up to date).  Run as root from anywhere; installs the
+# Debian packages and the npm packages it needs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+started=$(date +%s)
+
+step() {
+  echo "web.sh: $* ($(($(date +%s) - started)) s)"
+}
+
+. .ci/install-missing.sh
+install_missing cmake make g++ groff-base emscripten chromium nodejs
+# NodeSource's nodejs brings npm; Debian's has it in a package of its own.
+command -v npm >/dev/null || install_missing npm
+step "installed"
+
+cmake -S . -B build >/dev/null
+cmake --build build -j2 --target romweave mkcapture >/dev/null
+emcmake cmake -S . -B build-web >/dev/null
+cmake --build build-web -j2 --target web >/dev/null
+step "page built in build-web/web:"
+(cd build-web/web && ls -l)
+
+(cd web/tests && npm ci --no-audit --no-fund)
+step "test packages installed"
+(cd web/tests && node --test tests.mjs)
+step "browser tests passed"

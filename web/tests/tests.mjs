@@ -1,0 +1,355 @@
+// The page in headless Chromium, opened from its folder and from a web
+// server on this machine.  The conversion itself is tested in C++; these
+// tests cover what only the page does: the order of the sources, the run in
+// a worker, the words for the outcome, the download, the layout on a phone,
+// and that nothing but the page's own files is ever requested.  On every
+// case the status, the messages and the downloaded bytes must be those of
+// the native build of the same commit on the same files.
+//
+//   ROMWEAVE_WEB          the page's folder (default: build-web/web)
+//   ROMWEAVE_HOST_BUILD   the native build, with romweave and mkcapture
+//                         (default: build)
+//   ROMWEAVE_CHROMIUM     the browser (default: /usr/bin/chromium)
+//   ROMWEAVE_WEB_OUTPUT   where the phone screenshot goes (default: the
+//                         page's folder's parent, web-tests/)
+
+import assert from 'node:assert/strict';
+import {spawnSync} from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+import {after, before, describe, test} from 'node:test';
+import {fileURLToPath, pathToFileURL} from 'node:url';
+
+import puppeteer from 'puppeteer-core';
+
+const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+const pageDir = path.resolve(process.env.ROMWEAVE_WEB || path.join(root, 'build-web/web'));
+const hostBuild = path.resolve(process.env.ROMWEAVE_HOST_BUILD || path.join(root, 'build'));
+const chromium = process.env.ROMWEAVE_CHROMIUM || '/usr/bin/chromium';
+const outputDir = path.resolve(process.env.ROMWEAVE_WEB_OUTPUT ||
+                               path.join(pageDir, '..', 'web-tests'));
+const pageFiles = ['index.html', 'page.js', 'romweave.js', 'style.css'];
+
+const work = fs.mkdtempSync(path.join(os.tmpdir(), 'romweave-web-'));
+
+function mkcapture(...args) {
+  const run = spawnSync(path.join(hostBuild, 'mkcapture'), args, {cwd: work});
+  assert.equal(run.status, 0, `mkcapture ${args.join(' ')}: ${run.stderr}`);
+}
+
+// What the native tool prints and writes for `names`, run in `folder`.
+function nativeRun(folder, names) {
+  const run = spawnSync(path.join(hostBuild, 'romweave'), [...names, 'rom.bin'],
+                        {cwd: folder, encoding: 'buffer'});
+  const image = path.join(folder, 'rom.bin');
+  return {
+    status: run.status,
+    stdout: run.stdout.toString('utf8'),
+    stderr: run.stderr.toString('utf8'),
+    image: fs.existsSync(image) ? fs.readFileSync(image) : null,
+  };
+}
+
+// The cases: each makes its files in a folder of its own, gives them to the
+// page in the order `given`, expects them listed in the order `listed` (the
+// native run gets that order too) and the outcome in words to match `words`.
+const cases = [
+  {name: 'three parts given out of order',
+   make(folder) {
+     mkcapture('3', path.join(folder, 'part1.cap'));
+     mkcapture('--first', '3', '2', path.join(folder, 'part2.cap'));
+     mkcapture('--first', '5', '1', path.join(folder, 'part10.cap'));
+   },
+   given: ['part10.cap', 'part2.cap', 'part1.cap'],
+   listed: ['part1.cap', 'part2.cap', 'part10.cap'],
+   words: /^Clean: 3 sources checked and joined into an image of 768 bytes\.$/},
+  {name: 'a source kept as a calculator string',
+   make(folder) { mkcapture('--wrap', '20', path.join(folder, 'dump.hp')); },
+   given: ['dump.hp'], listed: ['dump.hp'], words: /^Clean: /},
+  // A raw capture as sent: the sender's end-of-transmission byte after the
+  // last block.
+  {name: 'the EOT byte after the last block',
+   make(folder) {
+     mkcapture('4', path.join(folder, 'dump.cap'));
+     fs.appendFileSync(path.join(folder, 'dump.cap'), Buffer.from([0x04]));
+   },
+   given: ['dump.cap'], listed: ['dump.cap'],
+   words: /^Fault in dump\.cap at address 00200: /},
+  // Only a to z are raised in names; the rest of a UTF-8 name passes as it is.
+  {name: 'a text file',
+   make(folder) { fs.writeFileSync(path.join(folder, 'notes-é.txt'), 'Not a capture at all.\n'); },
+   given: ['notes-é.txt'], listed: ['notes-é.txt'],
+   words: /^Fault in notes-é\.txt at address 00000: /},
+  // Removed after it was chosen: the browser cannot read it, and the tool
+  // is told so as it would be of a missing file.
+  {name: 'a source gone before the run',
+   make(folder) {
+     mkcapture('2', path.join(folder, 'a.cap'));
+     mkcapture('--first', '2', '2', path.join(folder, 'b.cap'));
+   },
+   given: ['a.cap', 'b.cap'], listed: ['a.cap', 'b.cap'], remove: 'b.cap',
+   words: /^Not read: b\.cap could not be read by the browser/},
+  // 4 MiB: 31,776 blocks of 132 bytes, to be assembled within a second.
+  {name: 'a 4 MiB capture',
+   make(folder) { mkcapture('31776', path.join(folder, 'large.cap')); },
+   given: ['large.cap'], listed: ['large.cap'], words: /^Clean: /, timed: true},
+];
+before(() => {
+  for (const file of [path.join(pageDir, 'index.html'), path.join(hostBuild, 'romweave'),
+                      path.join(hostBuild, 'mkcapture')]) {
+    assert.ok(fs.existsSync(file), `${file} is missing: see CONTRIBUTING.md, "In a browser"`);
+  }
+  for (const c of cases) {
+    c.folder = path.join(work, c.name.replace(/\W+/g, '-'));
+    fs.mkdirSync(c.folder);
+    c.make(c.folder);
+  }
+});
+
+let browser;
+let downloads;  // the browser's CDP session, for downloads
+const downloadDir = path.join(work, 'downloads');
+before(async () => {
+  fs.mkdirSync(downloadDir);
+  fs.mkdirSync(outputDir, {recursive: true});
+  browser = await puppeteer.launch({
+    executablePath: chromium,
+    headless: true,
+    userDataDir: path.join(work, 'profile'),
+    // As root, and on a machine whose network is closed: no sandbox, and
+    // none of the browser's own background connections.
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+           '--disable-background-networking', '--disable-component-update',
+           '--disable-sync'],
+  });
+  downloads = await browser.target().createCDPSession();
+  await downloads.send('Browser.setDownloadBehavior',
+                       {behavior: 'allowAndName', downloadPath: downloadDir,
+                        eventsEnabled: true});
+});
+
+after(async () => {
+  await browser?.close();
+  fs.rmSync(work, {recursive: true, force: true});
+});
+
+// A static server of the page's folder that notes every path asked for.
+function servePage() {
+  const asked = [];
+  const types = {'.html': 'text/html', '.js': 'text/javascript',
+                 '.css': 'text/css', '.txt': 'text/plain'};
+  const server = http.createServer((request, response) => {
+    const file = decodeURIComponent(new URL(request.url, 'http://x').pathname);
+    asked.push(file);
+    const name = file === '/' ? 'index.html' : file.slice(1);
+    if (!pageFiles.includes(name) && name !== 'romweave.txt') {
+      response.writeHead(404).end();
+      return;
+    }
+    response.writeHead(200, {'Content-Type': types[path.extname(name)]});
+    response.end(fs.readFileSync(path.join(pageDir, name)));
+  });
+  return new Promise((resolve) => {
+    server.listen(0, '127.0.0.1', () => resolve({server, asked,
+      url: `http://127.0.0.1:${server.address().port}/`}));
+  });
+}
+
+async function openPage(url, requests) {
+  const page = await browser.newPage();
+  const errors = [];
+  page.on('pageerror', (error) => errors.push(error.message));
+  page.on('request', (request) => requests.push(request.url()));
+  page.workersMade = 0;
+  page.workersEnded = 0;
+  page.on('workercreated', () => page.workersMade++);
+  page.on('workerdestroyed', () => page.workersEnded++);
+  page.errors = errors;
+  await page.goto(url);
+  return page;
+}
+
+function listed(page) {
+  return page.$$eval('#list .name', (names) => names.map((n) => n.textContent));
+}
+
+async function removeAll(page) {
+  while (await page.$('#list .remove')) await page.click('#list .remove');
+}
+
+// Clicks the button and waits for the outcome; returns what the page shows
+// and the time from the click to the outcome, measured in the page.
+async function assemble(page) {
+  const ended = page.workersEnded;
+  const shown = await page.evaluate(() => new Promise((resolve) => {
+    const outcome = document.getElementById('outcome');
+    const started = performance.now();
+    new MutationObserver((changes, observer) => {
+      if (!outcome.hasAttribute('data-status')) return;
+      observer.disconnect();
+      resolve({
+        status: outcome.dataset.status,
+        words: outcome.textContent,
+        summary: document.getElementById('summary').textContent,
+        messages: document.getElementById('messages').textContent,
+        download: document.getElementById('download').textContent,
+        milliseconds: performance.now() - started,
+      });
+    }).observe(outcome, {attributes: true});
+    document.getElementById('assemble').click();
+  }));
+  // The run had a worker of its own, ended with it; one more waits for the
+  // next run.
+  for (let wait = 0; wait < 50 && (page.workersEnded === ended ||
+                                   page.workersMade === page.workersEnded); wait++) {
+    await new Promise((resolve) => setTimeout(resolve, 20));
+  }
+  assert.equal(page.workersEnded, ended + 1);
+  assert.equal(page.workersMade, page.workersEnded + 1);
+  return shown;
+}
+
+async function download(page, name) {
+  await page.click('#image-name', {count: 3});
+  await page.keyboard.type(name);
+  const begun = new Promise((resolve) => downloads.once('Browser.downloadWillBegin', resolve));
+  const finished = new Promise((resolve) => {
+    const progress = (event) => {
+      if (event.state === 'inProgress') return;
+      downloads.off('Browser.downloadProgress', progress);
+      resolve(event);
+    };
+    downloads.on('Browser.downloadProgress', progress);
+  });
+  await page.click('#download');
+  const {guid, suggestedFilename} = await begun;
+  assert.equal((await finished).state, 'completed');
+  return {name: suggestedFilename, bytes: fs.readFileSync(path.join(downloadDir, guid))};
+}
+
+// The lines shown plainly: all but the progress lines.
+function plainLines(text) {
+  return text.split('\n').filter((line) => line && !line.startsWith('Checking Address '));
+}
+
+for (const where of ['folder', 'server']) {
+  describe(`the page opened from a ${where}`, () => {
+    let page;
+    let served;
+    const requests = [];
+    before(async () => {
+      if (where === 'server') served = await servePage();
+      page = await openPage(served ? served.url : pathToFileURL(path.join(pageDir, 'index.html')).href,
+                            requests);
+    });
+    after(async () => {
+      await page?.close();
+      served?.server.close();
+    });
+
+    test('lists sources in natural order; reorders, removes, refuses a name twice', async () => {
+      const folder = cases[0].folder;
+      const input = await page.$('#sources');
+      await input.uploadFile(...cases[0].given.map((name) => path.join(folder, name)));
+      assert.deepEqual(await listed(page), ['part1.cap', 'part2.cap', 'part10.cap']);
+      // By keyboard: the first one down, then removed.
+      await page.focus('#list li:first-child .down');
+      await page.keyboard.press('Enter');
+      assert.deepEqual(await listed(page), ['part2.cap', 'part1.cap', 'part10.cap']);
+      assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')),
+                   'Move part1.cap down');
+      await page.click('#list li:nth-child(2) .remove');
+      assert.deepEqual(await listed(page), ['part2.cap', 'part10.cap']);
+      // Added again, it goes to its place; a name already listed is refused.
+      await input.uploadFile(path.join(folder, 'part2.cap'), path.join(folder, 'part1.cap'));
+      assert.deepEqual(await listed(page), ['part1.cap', 'part2.cap', 'part10.cap']);
+      assert.match(await page.$eval('#notice', (n) => n.textContent), /not added again: part2\.cap\./);
+      await removeAll(page);
+      assert.equal(await page.$eval('#assemble', (b) => b.disabled), true);
+    });
+
+    for (const c of cases) {
+      test(`as the native tool: ${c.name}`, async (t) => {
+        // Copies, so that a case's files can be removed after being chosen.
+        const folder = `${c.folder}-${where}`;
+        fs.cpSync(c.folder, folder, {recursive: true});
+        await removeAll(page);
+        await (await page.$('#sources')).uploadFile(...c.given.map((name) => path.join(folder, name)));
+        assert.deepEqual(await listed(page), c.listed);
+        if (c.remove) fs.rmSync(path.join(folder, c.remove));
+        const shown = await assemble(page);
+        const native = nativeRun(folder, c.listed);
+
+        assert.equal(shown.status, String(native.status));
+        assert.equal(shown.messages, native.stdout + native.stderr);
+        assert.match(shown.words, c.words);
+        // The lines that say something shown plainly, a hint among them
+        // exactly when the tool gives one.
+        assert.deepEqual(plainLines(shown.summary), plainLines(native.stdout + native.stderr));
+        assert.equal(/^Hint: /m.test(shown.messages), /^Hint: /m.test(native.stderr));
+
+        const saved = await download(page, `${c.listed[0]} image.bin`);
+        assert.equal(saved.name, `${c.listed[0]} image.bin`);
+        assert.deepEqual(saved.bytes, native.image);
+        assert.equal(shown.download.startsWith('Download the partial image'), native.status !== 0);
+        if (c.timed) {
+          t.diagnostic(`4 MiB capture, click to outcome: ${shown.milliseconds.toFixed(0)} ms`);
+          assert.ok(shown.milliseconds < 1000, `${shown.milliseconds} ms`);
+        }
+      });
+    }
+
+    test('makes no request beyond its own files', async () => {
+      assert.deepEqual(page.errors, []);
+      const own = served ? served.url : pathToFileURL(pageDir + '/').href;
+      for (const url of requests) {
+        const file = url.startsWith(own) ? url.slice(own.length) : null;
+        assert.ok(url.startsWith('blob:') || pageFiles.includes(file) || file === '', url);
+      }
+      if (!served) return;
+      // The policy forbids a request even to the page's own server.
+      const refused = await page.evaluate((url) => fetch(url).then(() => false, () => true),
+                                          served.url + 'probe');
+      assert.equal(refused, true);
+      for (const file of served.asked) {
+        assert.ok(file === '/' || pageFiles.includes(file.slice(1)), file);
+      }
+    });
+  });
+}
+
+test('at a phone\'s width, the button and the outcome are in view', async () => {
+  const served = await servePage();
+  const page = await openPage(served.url, []);
+  try {
+    await page.setViewport({width: 390, height: 844, isMobile: true, hasTouch: true});
+    const c = cases[2];
+    await (await page.$('#sources')).uploadFile(...c.given.map((name) => path.join(c.folder, name)));
+    await assemble(page);
+    for (const id of ['#assemble', '#outcome']) {
+      const box = await (await page.$(id)).boundingBox();
+      assert.ok(box && box.x >= 0 && box.x + box.width <= 390, `${id}: ${JSON.stringify(box)}`);
+      assert.ok(await (await page.$(id)).isIntersectingViewport({threshold: 1}), `${id} out of view`);
+    }
+    assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= 390),
+              'the page is wider than the phone');
+    // It names the version it runs, and links to the manual beside it.
+    const version = spawnSync(path.join(hostBuild, 'romweave'), ['--version'], {encoding: 'utf8'});
+    assert.equal(`romweave ${await page.$eval('#version', (v) => v.textContent)}\n`, version.stdout);
+    const manual = await page.$eval('a[href="romweave.txt"]', (a) => a.href);
+    assert.match((await (await fetch(manual)).text()), /^ROMWEAVE\(1\)/);
+    // Every control has a name a screen reader can say.
+    const unnamed = [];
+    (function walk(node) {
+      if (['button', 'textbox', 'link'].includes(node.role) && !node.name) unnamed.push(node.role);
+      (node.children || []).forEach(walk);
+    })(await page.accessibility.snapshot());
+    assert.deepEqual(unnamed, []);
+    await page.screenshot({path: path.join(outputDir, 'phone.png')});
+  } finally {
+    await page.close();
+    served.server.close();
+  }
+});
