@@ -8,11 +8,6 @@
 # missing.  ROMWEAVE_CROSS_TARGETS picks fewer targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-started=$(date +%s)
-
-step() {
-  echo "cross.sh: $* ($(($(date +%s) - started)) s)"
-}
 
 . .ci/install-missing.sh
 # googletest holds GoogleTest's sources, built here for each target.

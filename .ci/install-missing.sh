@@ -1,5 +1,11 @@
 # Sourced by the CI steps: install_missing PACKAGE... installs, without
-# questions, those of the named Debian packages that are not installed.
+# questions, those of the named Debian packages that are not installed;
+# step TEXT prints TEXT for the log with the step's time so far.
+step_started=$(date +%s)
+step() {
+  echo "${0##*/}: $* ($(($(date +%s) - step_started)) s)"
+}
+
 install_missing() {
   local missing=() package
   for package in "$@"; do

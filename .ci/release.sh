@@ -5,11 +5,6 @@
 # installs the Debian packages it needs when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-started=$(date +%s)
-
-step() {
-  echo "release.sh: $* ($(($(date +%s) - started)) s)"
-}
 fail() {
   echo "release.sh: $*" >&2
   exit 1

@@ -5,11 +5,6 @@
 # Debian packages and the npm packages it needs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-started=$(date +%s)
-
-step() {
-  echo "web.sh: $* ($(($(date +%s) - started)) s)"
-}
 
 . .ci/install-missing.sh
 install_missing cmake make g++ groff-base emscripten chromium nodejs

@@ -10,12 +10,6 @@
 # date here, so the step also runs alone.
 set -eu
 cd "$(dirname "$0")/.."
-started=$(date +%s)
-
-step() {
-  echo "windows.sh: $* ($(($(date +%s) - started)) s)"
-}
-
 . .ci/install-missing.sh
 
 # googletest holds GoogleTest's sources, built here for Windows.
