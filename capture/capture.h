@@ -78,10 +78,11 @@ enum SourceVerdict {
 
 // Decodes the source that state.input has just been set to read: looks for
 // a calculator string header, then takes block after block from block
-// number 1 on until the source ends or a block fails.  A fault whose bytes
-// show a known capture mistake gets a hint on standard error.  Each block's progress
-// line is printed and its data written as it is taken; after a fault or a read
-// error the data bytes read of the last block have been written too.
+// number 1 on until the source ends or a block fails.  Each block's
+// progress line is printed and its data written as it is taken; after a
+// fault or a read error the data bytes read of the last block have been
+// written too.  A fault whose bytes show a known capture mistake gets a
+// hint on standard error.
 SourceVerdict decode_source(ConversionState& state);
 
 // What one read_block() call found.
