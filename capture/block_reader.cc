@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "capture/capture.h"
+#include "capture/frames.h"
 #include "capture/progress_line.h"
 
 namespace romweave {
@@ -17,15 +18,53 @@ unsigned char checksum(const unsigned char* data) {
   return sum;
 }
 
-// Called when the source gave fewer bytes than a check needs.  True when
-// that was a read error, which ends the source with no fault message (the
-// driver reports it); false for a plain end of file, which is a fault.
-bool read_error(ConversionState& state) {
+// Called when the source gave fewer bytes than a check needs: records in
+// read_failed whether that was a read error, which ends the source with no
+// fault message (the driver reports it), and returns it; a plain end of
+// file is a fault.
+bool record_read_error(ConversionState& state) {
   state.input.read_failed = state.input.stream_failed;
   return state.input.read_failed;
 }
 
 }  // namespace
+
+void print_fault(ConversionState& state, const FaultReport& report) {
+  Output& out = *state.standard_output;
+  const char* name = state.source_name.c_str();
+  const unsigned found = report.found;
+  const unsigned wanted = report.wanted;
+  switch (report.fault) {
+    case FAULT_NONE:
+      break;
+    case FAULT_NO_SOH:
+      print(out, "%s: No SOH\n", name);
+      break;
+    case FAULT_EOF_AT_NUMBER:
+      print(out, "%s: EOF at Block No.\n", name);
+      break;
+    case FAULT_NUMBER:
+      print(out, "%s: Got %u instead of %u Block No\n", name, found, wanted);
+      break;
+    case FAULT_EOF_AT_INVERSE:
+      print(out, "%s: EOF at Inv. Block No.\n", name);
+      break;
+    case FAULT_INVERSE:
+      print(out, "%s: Got %u instead of %u Inv. Block No\n", name, found,
+            wanted);
+      break;
+    case FAULT_EOF_AT_DATA:
+      print(out, "%s: EOF at Databyte %d\n", name, static_cast<int>(found));
+      break;
+    case FAULT_EOF_AT_CHECK:
+      print(out, "%s: EOF at checksum\n", name);
+      break;
+    case FAULT_CHECK:
+      print(out, "%s: Got %u instead of %u as checksum\n", name, found,
+            wanted);
+      break;
+  }
+}
 
 BlockResult read_block(ConversionState& state, int32_t payload_end) {
   Output& out = *state.standard_output;
@@ -36,7 +75,7 @@ BlockResult read_block(ConversionState& state, int32_t payload_end) {
   // The first byte is read before the limit is looked at, as a reader that
   // takes one byte at a time would; a block may run past the limit.
   if (fill_source(in, 1) == 0) {
-    read_error(state);
+    record_read_error(state);
     return SOURCE_END;
   }
   if (payload_end != NO_LIMIT && position >= payload_end) return SOURCE_END;
@@ -45,58 +84,52 @@ BlockResult read_block(ConversionState& state, int32_t payload_end) {
   // fault is the one that reading a byte at a time would meet.
   const size_t got = fill_source(in, BLOCK_SIZE);
   const unsigned char* block = in.bytes + in.begin;
-  const char* name = state.source_name.c_str();
   const unsigned expected = state.expected_block;
   const unsigned complement = 255 - expected;
+  FaultReport report;
 
   if (block[0] != SOH) {
-    print(out, "%s: No SOH\n", name);
-    return BLOCK_FAILED;
+    report.fault = FAULT_NO_SOH;
+  } else if (got < 2) {
+    report.fault = FAULT_EOF_AT_NUMBER;
+  } else if (block[1] != expected) {
+    report = {FAULT_NUMBER, block[1], expected};
+  } else if (got < 3) {
+    report.fault = FAULT_EOF_AT_INVERSE;
+  } else if (block[2] != complement) {
+    report = {FAULT_INVERSE, block[2], complement};
+  } else {
+    // The data reaches the destination before the checksum is known, so a
+    // block that fails from here on leaves what was read of it behind.
+    const unsigned char* data = block + 3;
+    const size_t data_got =
+        got - 3 < BLOCK_DATA_SIZE ? got - 3 : BLOCK_DATA_SIZE;
+    put_bytes(*state.destination, data, data_got);
+    if (data_got < BLOCK_DATA_SIZE) {
+      report = {FAULT_EOF_AT_DATA, static_cast<unsigned>(data_got), 0};
+    } else if (got < BLOCK_SIZE) {
+      report.fault = FAULT_EOF_AT_CHECK;
+    } else {
+      const unsigned sum = checksum(data);
+      if (block[BLOCK_SIZE - 1] != sum) {
+        report = {FAULT_CHECK, block[BLOCK_SIZE - 1], sum};
+      }
+    }
   }
-  if (got < 2) {
-    if (read_error(state)) return SOURCE_END;
-    print(out, "%s: EOF at Block No.\n", name);
-    return BLOCK_FAILED;
-  }
-  if (block[1] != expected) {
-    print(out, "%s: Got %u instead of %u Block No\n", name, block[1], expected);
-    return BLOCK_FAILED;
-  }
-  if (got < 3) {
-    if (read_error(state)) return SOURCE_END;
-    print(out, "%s: EOF at Inv. Block No.\n", name);
-    return BLOCK_FAILED;
-  }
-  if (block[2] != complement) {
-    print(out, "%s: Got %u instead of %u Inv. Block No\n", name, block[2],
-          complement);
-    return BLOCK_FAILED;
-  }
-
-  // The data reaches the destination before the checksum is known, so a
-  // block that fails from here on leaves what was read of it behind.
-  const unsigned char* data = block + 3;
-  const size_t data_got = got - 3 < BLOCK_DATA_SIZE ? got - 3 : BLOCK_DATA_SIZE;
-  put_bytes(*state.destination, data, data_got);
-  if (data_got < BLOCK_DATA_SIZE) {
-    if (read_error(state)) return SOURCE_END;
-    print(out, "%s: EOF at Databyte %d\n", name, static_cast<int>(data_got));
-    return BLOCK_FAILED;
-  }
-  const unsigned char sum = checksum(data);
-
-  if (got < BLOCK_SIZE) {
-    if (read_error(state)) return SOURCE_END;
-    print(out, "%s: EOF at checksum\n", name);
-    return BLOCK_FAILED;
-  }
-  if (block[BLOCK_SIZE - 1] != sum) {
-    print(out, "%s: Got %u instead of %u as checksum\n", name,
-          block[BLOCK_SIZE - 1], sum);
+  if (report.fault != FAULT_NONE) {
+    // A source cut short by a read error has no fault of its own: the
+    // driver reports the error.
+    const bool cut = report.fault == FAULT_EOF_AT_NUMBER ||
+                     report.fault == FAULT_EOF_AT_INVERSE ||
+                     report.fault == FAULT_EOF_AT_DATA ||
+                     report.fault == FAULT_EOF_AT_CHECK;
+    if (cut && record_read_error(state)) return SOURCE_END;
+    print_fault(state, report);
     return BLOCK_FAILED;
   }
 
-  std::memcpy(state.last_block, block, BLOCK_SIZE);
+  std::memcpy(state.last_frame, block, BLOCK_SIZE);
+  state.last_frame_size = BLOCK_SIZE;
   consume_source(in, BLOCK_SIZE);
   state.address += BLOCK_DATA_SIZE;
   state.expected_block = static_cast<uint8_t>(expected + 1);
@@ -107,6 +140,8 @@ SourceVerdict decode_source(ConversionState& state) {
   const int32_t payload_end = probe_wrapper(state);
   if (state.input.read_failed) return SOURCE_UNREADABLE;
   state.expected_block = 1;
+  state.last_frame_size = 0;
+  if (state.receiver) return receive_source(state, payload_end);
   const uint64_t start = state.address;
   BlockResult result;
   do {

@@ -5,22 +5,18 @@
 // transmission kept behind the last block, another kind of XMODEM block, a
 // cancelled transfer, a block sent again because its acknowledgement was
 // lost.  For those, one more line on standard error says what happened and
-// what to do.  Nothing here runs before a source has failed.
+// what to do, which is mostly to read the capture as a receiver would.
+// Nothing here runs before a source has failed.
 
 #include <cinttypes>
 #include <cstring>
 
 #include "capture/capture.h"
+#include "capture/crc16.h"
 
 namespace romweave {
 
 namespace {
-
-// Bytes of the XMODEM line that are no block.
-constexpr unsigned char STX = 0x02;  // starts a 1024-byte block
-constexpr unsigned char EOT = 0x04;  // end of transmission
-constexpr unsigned char CAN = 0x18;  // cancel
-constexpr unsigned char SUB = 0x1A;  // padding, CP/M's end of file
 
 enum Hint {
   NO_HINT,
@@ -31,26 +27,13 @@ enum Hint {
   END_OF_TRANSMISSION,  // the EOT behind the last block, and nothing else
 };
 
-// The CRC-16 that XMODEM-CRC sends behind a block's data, high byte first:
-// polynomial 0x1021, starting from 0.
-unsigned crc16(const unsigned char* data) {
-  unsigned crc = 0;
-  for (size_t i = 0; i < BLOCK_DATA_SIZE; ++i) {
-    crc ^= static_cast<unsigned>(data[i]) << 8;
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = (crc & 0x8000) != 0 ? (crc << 1 ^ 0x1021) : crc << 1;
-    }
-    crc &= 0xFFFF;
-  }
-  return crc;
-}
-
 // True when a first block, its number and complement those of block 1,
 // is followed by the CRC of its data in `high` and `low`.
 bool carries_crc(const unsigned char* block, unsigned char high,
                  unsigned char low) {
   return block[0] == SOH && block[1] == 1 && block[2] == 254 &&
-         crc16(block + 3) == (static_cast<unsigned>(high) << 8 | low);
+         crc16(block + 3, BLOCK_DATA_SIZE) ==
+             (static_cast<unsigned>(high) << 8 | low);
 }
 
 // True when nothing but EOT and padding follows the byte at the start of
@@ -80,13 +63,13 @@ Hint hint_for(ConversionState& state, int32_t payload_end,
   if ((blocks_taken == 0 && got > BLOCK_SIZE &&
        carries_crc(block, block[BLOCK_SIZE - 1], block[BLOCK_SIZE])) ||
       (blocks_taken == 1 &&
-       carries_crc(state.last_block, state.last_block[BLOCK_SIZE - 1],
+       carries_crc(state.last_frame, state.last_frame[BLOCK_SIZE - 1],
                    block[0]))) {
     return CRC_CAPTURE;
   }
   if (block[0] == SOH && blocks_taken > 0 && got >= BLOCK_SIZE &&
       block[1] == static_cast<uint8_t>(state.expected_block - 1) &&
-      std::memcmp(block, state.last_block, BLOCK_SIZE) == 0) {
+      std::memcmp(block, state.last_frame, BLOCK_SIZE) == 0) {
     return REPEATED_BLOCK;
   }
   if (block[0] == STX) return ONE_K_CAPTURE;
@@ -97,13 +80,8 @@ Hint hint_for(ConversionState& state, int32_t payload_end,
   return NO_HINT;
 }
 
-}  // namespace
-
-void explain_fault(ConversionState& state, int32_t payload_end,
-                   uint64_t blocks_taken) {
-  const int64_t offset = state.input.position;
-  const Hint hint = hint_for(state, payload_end, blocks_taken);
-  if (hint == NO_HINT) return;
+// Prints the line of `hint`, about the bytes at `offset`.
+void print_hint(ConversionState& state, Hint hint, int64_t offset) {
   // With both on one terminal or file, the hint follows the fault message.
   flush_output(*state.standard_output);
   Output& err = *state.standard_error;
@@ -111,22 +89,20 @@ void explain_fault(ConversionState& state, int32_t payload_end,
     case CRC_CAPTURE:
       print(err,
             "Hint: the first block ends in the CRC-16 of its data: this is an "
-            "XMODEM-CRC capture, which romweave does not read; capture the "
-            "transfer again in checksum mode.\n");
+            "XMODEM-CRC capture; romweave --receiver reads it as it is.\n");
       break;
     case REPEATED_BLOCK:
       print(err,
             "Hint: the block at offset %" PRId64
             " repeats the one before it "
             "byte for byte, as a sender does when an acknowledgement is "
-            "lost; cutting those 132 bytes from the capture mends it.\n",
+            "lost; romweave --receiver reads the capture as it is.\n",
             offset);
       break;
     case ONE_K_CAPTURE:
       print(err,
-            "Hint: 0x02 starts a 1K block: this is an XMODEM-1K capture, "
-            "which romweave does not read; capture the transfer again with "
-            "128-byte blocks.\n");
+            "Hint: 0x02 starts a 1K block: this is an XMODEM-1K capture; "
+            "romweave --receiver reads it as it is.\n");
       break;
     case CANCELLED:
       print(err,
@@ -139,16 +115,27 @@ void explain_fault(ConversionState& state, int32_t payload_end,
       print(err,
             "Hint: offset %" PRId64
             " holds the sender's end of transmission "
-            "(EOT), and every block before it is in the image: keep the "
-            "first %" PRId64 " bytes (head -c %" PRId64
-            ") and run again, "
-            "other parts likewise.\n",
-            offset, offset, offset);
+            "(EOT), and every block before it is in the image; romweave "
+            "--receiver reads the capture as it is.\n",
+            offset);
       break;
     case NO_HINT:
       break;
   }
   flush_output(err);
+}
+
+}  // namespace
+
+void explain_fault(ConversionState& state, int32_t payload_end,
+                   uint64_t blocks_taken) {
+  const int64_t offset = state.input.position;
+  const Hint hint = hint_for(state, payload_end, blocks_taken);
+  if (hint != NO_HINT) print_hint(state, hint, offset);
+}
+
+void explain_cancel(ConversionState& state, int64_t offset) {
+  print_hint(state, CANCELLED, offset);
 }
 
 }  // namespace romweave

@@ -122,7 +122,8 @@ void take_sound_blocks(ConversionState& state, int32_t payload_end) {
     keep_in_place(destination, static_cast<size_t>(data - data_start));
     if (in_place) keep_in_place(out, static_cast<size_t>(text - text_start));
     if (taken > 0) {
-      std::memcpy(state.last_block, block - BLOCK_SIZE, BLOCK_SIZE);
+      std::memcpy(state.last_frame, block - BLOCK_SIZE, BLOCK_SIZE);
+      state.last_frame_size = BLOCK_SIZE;
     }
     consume_source(in, taken * BLOCK_SIZE);
     state.address = address;

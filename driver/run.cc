@@ -22,9 +22,13 @@ namespace {
 const char SYNTAX_LINE[] = "Syntax: Romweave source [source ...] destination\n";
 
 const char HELP[] =
+    "       romweave -r|--receiver [--] source [source ...] destination\n"
     "Joins the data of every block of each source, a raw XMODEM capture\n"
     "(132-byte blocks with an 8-bit checksum) or one kept as an HP 48\n"
     "string, into the destination, in the order given.\n"
+    "-r, --receiver  read each capture as an XMODEM receiver would: 1K\n"
+    "                blocks, CRC-16, retransmitted blocks, EOT; a note on\n"
+    "                standard error tells what was skipped.\n"
     "Exit status: 0 image written; 1 a source could not be opened or read;\n"
     "2 the destination could not be written, or is also a source or\n"
     "standard output; 3 a fault in a source's data; 4 wrong arguments;\n"
@@ -100,9 +104,9 @@ ExitStatus check_names(const std::vector<std::string>& names, Output& out,
 }
 
 // Joins the sources into the destination; `names` are the sources and,
-// last, the destination.
-ExitStatus join_sources(const std::vector<std::string>& names, Output& out,
-                        Output& err) {
+// last, the destination.  `receiver`: read them as an XMODEM receiver.
+ExitStatus join_sources(const std::vector<std::string>& names, bool receiver,
+                        Output& out, Output& err) {
   const ExitStatus refused = check_names(names, out, err);
   if (refused != EXIT_CLEAN) return refused;
 
@@ -124,6 +128,7 @@ ExitStatus join_sources(const std::vector<std::string>& names, Output& out,
   state->destination = &destination;
   state->standard_output = &out;
   state->standard_error = &err;
+  state->receiver = receiver;
   bool fault = false;
   for (size_t i = 0; i + 1 < names.size() && !fault; ++i) {
     state->source_name = upper_case(names[i]);
@@ -185,13 +190,22 @@ ExitStatus follow_command_line(const std::vector<std::string>& arguments,
     print(out, "romweave %s\n", ROMWEAVE_VERSION);
     return EXIT_CLEAN;
   }
-  if (arguments.size() < 3) {
+  // Only the first argument may ask for the receiver's reading; a "--"
+  // right behind it lets the first name begin with a dash.  Every other
+  // argument is a name, whatever it looks like.
+  size_t first = 1;
+  const bool receiver = arguments.size() > 1 && (arguments[1] == "-r" ||
+                                                 arguments[1] == "--receiver");
+  if (receiver) {
+    first = arguments.size() > 2 && arguments[2] == "--" ? 3 : 2;
+  }
+  if (arguments.size() < first + 2) {
     put_text(out, SYNTAX_LINE, sizeof SYNTAX_LINE - 1);
     return EXIT_SYNTAX;
   }
   return join_sources(
-      std::vector<std::string>(arguments.begin() + 1, arguments.end()), out,
-      err);
+      std::vector<std::string>(arguments.begin() + first, arguments.end()),
+      receiver, out, err);
 }
 
 }  // namespace

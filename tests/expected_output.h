@@ -36,16 +36,15 @@ inline std::string eot_hint(uint64_t offset) {
   const std::string at = std::to_string(offset);
   return "Hint: offset " + at +
          " holds the sender's end of transmission (EOT), and every block "
-         "before it is in the image: keep the first " +
-         at + " bytes (head -c " + at +
-         ") and run again, other parts likewise.\n";
+         "before it is in the image; romweave --receiver reads the capture "
+         "as it is.\n";
 }
 
 inline std::string repeated_block_hint(uint64_t offset) {
   return "Hint: the block at offset " + std::to_string(offset) +
          " repeats the one before it byte for byte, as a sender does when an "
-         "acknowledgement is lost; cutting those 132 bytes from the capture "
-         "mends it.\n";
+         "acknowledgement is lost; romweave --receiver reads the capture as it "
+         "is.\n";
 }
 
 inline std::string cancel_hint(uint64_t offset) {
@@ -54,14 +53,12 @@ inline std::string cancel_hint(uint64_t offset) {
 }
 
 constexpr char ONE_K_HINT[] =
-    "Hint: 0x02 starts a 1K block: this is an XMODEM-1K capture, which "
-    "romweave does not read; capture the transfer again with 128-byte "
-    "blocks.\n";
+    "Hint: 0x02 starts a 1K block: this is an XMODEM-1K capture; romweave "
+    "--receiver reads it as it is.\n";
 
 constexpr char CRC_HINT[] =
     "Hint: the first block ends in the CRC-16 of its data: this is an "
-    "XMODEM-CRC capture, which romweave does not read; capture the transfer "
-    "again in checksum mode.\n";
+    "XMODEM-CRC capture; romweave --receiver reads it as it is.\n";
 
 }  // namespace romweave
 
