@@ -18,7 +18,8 @@ constexpr bool spells(const char* text, const char* expected) {
 // The captures that tests are made from share the decoder's constants, so
 // each is checked here against the format's own numbers: a wrong one would
 // otherwise hide in both.
-static_assert(SOH == 0x01, "start byte");
+static_assert(SOH == 0x01 && STX == 0x02, "start bytes");
+static_assert(ONE_K_DATA_SIZE == 1024, "1K frame");
 static_assert(BLOCK_DATA_SIZE == 128 && BLOCK_SIZE == 132, "block layout");
 static_assert(WRAPPER_HEADER_SIZE == 13, "wrapper header size");
 static_assert(STRING_PROLOG == 0x02A2C, "string prolog");
@@ -57,6 +58,45 @@ std::string make_capture(size_t blocks, uint64_t first) {
     append_block(capture, static_cast<uint8_t>(i + 1),
                  reinterpret_cast<const unsigned char*>(image.data()) +
                      i * BLOCK_DATA_SIZE);
+  }
+  return capture;
+}
+
+uint16_t bitwise_crc16(const std::string& data) {
+  unsigned crc = 0;
+  for (const char byte : data) {
+    crc ^= static_cast<unsigned>(static_cast<unsigned char>(byte)) << 8;
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = (crc << 1 ^ ((crc & 0x8000) != 0 ? 0x1021 : 0)) & 0xFFFF;
+    }
+  }
+  return static_cast<uint16_t>(crc);
+}
+
+void append_frame(std::string& out, uint8_t number, const std::string& data,
+                  bool crc) {
+  out += static_cast<char>(data.size() == BLOCK_DATA_SIZE ? SOH : STX);
+  out += static_cast<char>(number);
+  out += static_cast<char>(255 - number);
+  out += data;
+  if (crc) {
+    const uint16_t check = bitwise_crc16(data);
+    out += static_cast<char>(check >> 8);
+    out += static_cast<char>(check & 0xFF);
+  } else {
+    unsigned sum = 0;
+    for (const char byte : data) sum += static_cast<unsigned char>(byte);
+    out += static_cast<char>(sum & 0xFF);
+  }
+}
+
+std::string make_frames(size_t frames, FrameKind kind, uint64_t first) {
+  const size_t blocks = kind.data_size / BLOCK_DATA_SIZE;
+  std::string capture;
+  capture.reserve(frames * (kind.data_size + 5));
+  for (size_t i = 0; i < frames; ++i) {
+    append_frame(capture, static_cast<uint8_t>(i + 1),
+                 sample_image(blocks, first + i * blocks), kind.crc);
   }
   return capture;
 }

@@ -25,6 +25,26 @@ void append_block(std::string& out, uint8_t number, const unsigned char* data);
 // sample_image(blocks, first).
 std::string make_capture(size_t blocks, uint64_t first = 0);
 
+// The frames an XMODEM receiver may also take: 1024 data bytes behind STX
+// instead of 128 behind SOH, and a CRC-16 instead of the checksum.
+struct FrameKind {
+  size_t data_size = 128;
+  bool crc = false;
+};
+
+// XMODEM's CRC-16 (polynomial 0x1021, from 0), worked out a bit at a time,
+// apart from the decoder's tables.
+uint16_t bitwise_crc16(const std::string& data);
+
+// Appends one sound frame numbered `number` carrying `data`, 128 or 1024
+// bytes, ending in its checksum or, with `crc`, its CRC-16.
+void append_frame(std::string& out, uint8_t number, const std::string& data,
+                  bool crc);
+
+// A sound capture of `frames` frames of `kind` numbered from 1, carrying
+// the sample image from 128-byte block `first` on.
+std::string make_frames(size_t frames, FrameKind kind, uint64_t first = 0);
+
 // The most characters a calculator string holds: its length field has 20
 // bits, and counts its own five nibbles and two for each character.
 constexpr size_t MAX_STRING_CHARACTERS = (0xFFFFF - 5) / 2;

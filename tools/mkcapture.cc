@@ -1,7 +1,7 @@
 // mkcapture: writes a sound sample capture, and optionally the image that
 // it carries, for demonstrations, benchmarks and fuzzing seeds.
 //
-//   mkcapture [--wrap] [--first K] [--image IMAGE] BLOCKS CAPTURE
+//   mkcapture [--wrap] [--crc] [--1k] [--first K] [--image IMAGE] BLOCKS CAPTURE
 //   mkcapture --help
 
 #include <cstdio>
@@ -15,10 +15,10 @@
 namespace {
 
 using romweave::BLOCK_DATA_SIZE;
-using romweave::BLOCK_SIZE;
 
 const char USAGE[] =
-    "usage: mkcapture [--wrap] [--first K] [--image IMAGE] BLOCKS CAPTURE\n";
+    "usage: mkcapture [--wrap] [--crc] [--1k] [--first K] [--image IMAGE] "
+    "BLOCKS CAPTURE\n";
 
 // The capture holds BLOCKS blocks numbered from 1 that carry the sample
 // image from block index K on, so that captures made with K = 0, then
@@ -29,6 +29,9 @@ const char HELP[] =
     "on, or to test it with.\n"
     "\n"
     "  --wrap         keep the capture in an HP 48 string (3971 blocks max.)\n"
+    "  --crc          end each block in a CRC-16 instead of the checksum\n"
+    "  --1k           send 1024-byte blocks (STX); BLOCKS then counts them,\n"
+    "                 and K counts 128-byte blocks still\n"
     "  --first K      carry the sample image from block K on (default 0), so\n"
     "                 that captures made with K = 0, then K = the first one's\n"
     "                 BLOCKS, and so on, join into one image\n"
@@ -65,6 +68,7 @@ bool write_all(FILE* file, const std::string& bytes) {
 
 int main(int argc, char** argv) {
   bool wrap = false;
+  romweave::FrameKind kind;
   unsigned long long first = 0;
   const char* image_name = nullptr;
   int i = 1;
@@ -73,6 +77,10 @@ int main(int argc, char** argv) {
       return help();
     } else if (std::strcmp(argv[i], "--wrap") == 0) {
       wrap = true;
+    } else if (std::strcmp(argv[i], "--crc") == 0) {
+      kind.crc = true;
+    } else if (std::strcmp(argv[i], "--1k") == 0) {
+      kind.data_size = romweave::ONE_K_DATA_SIZE;
     } else if (std::strcmp(argv[i], "--first") == 0 && i + 1 < argc) {
       if (!parse_count(argv[++i], &first)) return usage();
     } else if (std::strcmp(argv[i], "--image") == 0 && i + 1 < argc) {
@@ -84,7 +92,9 @@ int main(int argc, char** argv) {
   unsigned long long blocks = 0;
   if (argc - i != 2 || !parse_count(argv[i], &blocks)) return usage();
   const char* capture_name = argv[i + 1];
-  if (wrap && blocks * BLOCK_SIZE > romweave::MAX_STRING_CHARACTERS) {
+  const unsigned long long per_frame = kind.data_size / BLOCK_DATA_SIZE;
+  const unsigned long long frame_size = kind.data_size + (kind.crc ? 5 : 4);
+  if (wrap && blocks * frame_size > romweave::MAX_STRING_CHARACTERS) {
     std::fprintf(stderr, "mkcapture: %llu blocks do not fit in a string\n",
                  blocks);
     return 2;
@@ -97,21 +107,21 @@ int main(int argc, char** argv) {
     return 1;
   }
   bool ok = !wrap ||
-            write_all(capture, romweave::wrapper_header(blocks * BLOCK_SIZE));
+            write_all(capture, romweave::wrapper_header(blocks * frame_size));
   // Written a slice at a time, so that a capture of any size needs little
   // memory.
   const unsigned long long SLICE = 4096;
   for (unsigned long long done = 0; ok && done < blocks; done += SLICE) {
     const size_t count =
         static_cast<size_t>(blocks - done < SLICE ? blocks - done : SLICE);
-    const std::string data = romweave::sample_image(count, first + done);
+    const std::string data =
+        romweave::sample_image(count * per_frame, first + done * per_frame);
     std::string slice;
-    slice.reserve(count * BLOCK_SIZE);
+    slice.reserve(count * frame_size);
     for (size_t b = 0; b < count; ++b) {
-      romweave::append_block(
-          slice, static_cast<uint8_t>(done + b + 1),
-          reinterpret_cast<const unsigned char*>(data.data()) +
-              b * BLOCK_DATA_SIZE);
+      romweave::append_frame(slice, static_cast<uint8_t>(done + b + 1),
+                             data.substr(b * kind.data_size, kind.data_size),
+                             kind.crc);
     }
     ok = write_all(capture, slice) &&
          (image == nullptr || write_all(image, data));
