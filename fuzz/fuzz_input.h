@@ -16,6 +16,7 @@ constexpr unsigned char READ_ERROR = 2;   // the last source fails at one
 constexpr unsigned char AFTER_LEAD = 4;   // LEAD_BLOCKS in front of source 1
 constexpr unsigned char IN_PIECES = 8;    // sources handed over in pieces of
                                           // 1 + the next byte
+constexpr unsigned char RECEIVER = 16;    // read as an XMODEM receiver
 
 // As many sound blocks as the first read-ahead holds whole, so that the
 // block behind them crosses its end.

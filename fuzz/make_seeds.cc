@@ -95,6 +95,28 @@ std::map<std::string, std::string> seeds() {
   // Read 7 bytes at a time, as a slow pipe hands them over.
   s["pieces-of-7"] = control(romweave::IN_PIECES) + std::string(1, 6) +
                      wrap_capture(make_capture(2)) + "\x04";
+
+  // Read as a receiver: CRC-16 and 1K frames, a damaged frame and its
+  // retransmission, a copy, a noise EOT, the closing EOTs and a cancel.
+  using romweave::make_frames;
+  const std::string receiver = control(romweave::RECEIVER);
+  s["receiver-crc"] = receiver + make_frames(3, {128, true}) + "\x04\x04";
+  std::string one_k = make_frames(2, {1024, true});
+  romweave::append_frame(one_k, 3, romweave::sample_image(1, 16), true);
+  s["receiver-1k-then-block"] = receiver + one_k + "\x04\x18\x18\x08";
+  std::string damaged = make_capture(2).substr(132, 132);
+  damaged[40] = static_cast<char>(damaged[40] ^ 0x20);
+  s["receiver-resent"] = receiver + make_capture(1) + damaged +
+                         make_capture(2).substr(132) + "\x04";
+  s["receiver-copy-and-noise-eot"] = receiver + make_capture(1) +
+                                     make_capture(1) + "\x04" +
+                                     make_capture(2).substr(132) + "\x04";
+  s["receiver-cancel"] = receiver + make_capture(1) + "\x18\x18";
+  s["receiver-string-ends-in-1k"] =
+      receiver + romweave::wrapper_header(600) + make_frames(1, {1024, false});
+  s["receiver-pieces-of-5"] = control(romweave::RECEIVER | romweave::IN_PIECES) +
+                              std::string(1, 4) + make_capture(1) + damaged +
+                              make_capture(2).substr(132) + "\x04";
   return s;
 }
 
