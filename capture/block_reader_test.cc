@@ -39,6 +39,8 @@ TEST(ReadBlockTest, BlockNumbersWrapPast255) {
                               "CAP.BIN: Got 1 instead of 0 Block No\n");
 }
 
+std::string note(const std::string& text);
+
 // Each fault in the second of three blocks: how the block is broken, the
 // message, how many of its data bytes reach the destination, and the hint
 // on standard error, where the bytes show what went wrong.
@@ -104,41 +106,19 @@ TEST(ReadBlockTest, EachFaultGivesItsOneMessage) {
   }
 }
 
-// CRC-16 as XMODEM-CRC sends it: polynomial 0x1021, from 0.
-unsigned crc16(const std::string& data) {
-  unsigned crc = 0;
-  for (const char byte : data) {
-    crc ^= static_cast<unsigned>(static_cast<unsigned char>(byte)) << 8;
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = (crc << 1 ^ ((crc & 0x8000) != 0 ? 0x1021 : 0)) & 0xFFFF;
-    }
-  }
-  return crc;
-}
-
 // The 133-byte blocks of an XMODEM-CRC capture of the sample image.
 std::string crc_capture(size_t blocks, uint64_t first) {
-  std::string capture;
-  for (size_t i = 0; i < blocks; ++i) {
-    const std::string data = sample_image(1, first + i);
-    const unsigned crc = crc16(data);
-    capture += '\x01';
-    capture += static_cast<char>(i + 1);
-    capture += static_cast<char>(254 - i);
-    capture += data;
-    capture += static_cast<char>(crc >> 8);
-    capture += static_cast<char>(crc & 0xFF);
-  }
-  return capture;
+  return make_frames(blocks, {128, true}, first);
 }
 
 // A CRC capture fails at its first block, or, when the CRC's high byte
 // equals the sum, at its second, and either way gets the CRC hint, raw or
 // wrapped.  A checksum capture never does, however it is broken there.
 TEST(ReadBlockTest, CrcCapturesGetTheirHint) {
-  ASSERT_EQ(crc16("123456789"), 0x31C3u);  // the check value of CRC-16/XMODEM
+  // The check value of CRC-16/XMODEM.
+  ASSERT_EQ(bitwise_crc16("123456789"), 0x31C3u);
   uint64_t equal = 0;  // the first image block whose CRC's high byte is its sum
-  while ((crc16(sample_image(1, equal)) >> 8) !=
+  while ((bitwise_crc16(sample_image(1, equal)) >> 8) !=
          static_cast<unsigned char>(make_capture(1, equal)[131])) {
     ++equal;
   }
@@ -186,18 +166,29 @@ TEST(ReadBlockTest, CapturesCutAtEveryLength) {
         message = "CAP.BIN: EOF at Databyte " + std::to_string(rest - 3) + "\n";
       }
       if (rest == 131) message = "CAP.BIN: EOF at checksum\n";
-      for (const std::vector<size_t>& piece : pieces) {
-        SCOPED_TRACE((wrapped ? "wrapped, length " : "raw, length ") +
-                     std::to_string(length) + ", pieces of " +
-                     (piece.empty() ? "any size" : std::to_string(piece[0])));
-        DecodeOptions options;
-        options.pieces = piece;
-        const Decoded decoded =
-            decode(source.substr(0, header + length), options);
-        EXPECT_EQ(decoded.end, rest == 0 ? SOURCE_CLEAN : SOURCE_FAULTY);
-        EXPECT_EQ(decoded.address, whole * 128);
-        EXPECT_EQ(decoded.output, progress_lines(0, whole * 128) + message);
-        EXPECT_EQ(decoded.destination, image.substr(0, whole * 128 + partial));
+      // A receiver finds no frame after the cut one, and reads the same.
+      for (const bool receiver : {false, true}) {
+        for (const std::vector<size_t>& piece : pieces) {
+          SCOPED_TRACE((wrapped ? "wrapped, length " : "raw, length ") +
+                       std::to_string(length) + ", pieces of " +
+                       (piece.empty() ? "any size" : std::to_string(piece[0])) +
+                       (receiver ? ", as a receiver" : ""));
+          DecodeOptions options;
+          options.pieces = piece;
+          options.receiver = receiver;
+          const Decoded decoded =
+              decode(source.substr(0, header + length), options);
+          EXPECT_EQ(decoded.end, rest == 0 ? SOURCE_CLEAN : SOURCE_FAULTY);
+          EXPECT_EQ(decoded.address, whole * 128);
+          EXPECT_EQ(decoded.output, progress_lines(0, whole * 128) + message);
+          EXPECT_EQ(decoded.destination,
+                    image.substr(0, whole * 128 + partial));
+          EXPECT_EQ(decoded.hint,
+                    receiver && rest == 0
+                        ? note("no EOT at its end, so the transfer may not "
+                               "have finished")
+                        : "");
+        }
       }
     }
   }
@@ -276,6 +267,202 @@ TEST(ReadBlockTest, ReadErrorEndsTheSourceWithoutAFaultMessage) {
   const Decoded decoded = decode(broken, options);
   EXPECT_EQ(decoded.end, SOURCE_FAULTY);
   EXPECT_EQ(decoded.output, progress_lines(0, 0x80) + "CAP.BIN: No SOH\n");
+}
+
+// Frame `n` carrying `data`: 128 bytes behind SOH or 1024 behind STX, with
+// the checksum or a CRC-16.
+std::string frame(unsigned n, const std::string& data, bool crc = false) {
+  std::string out;
+  append_frame(out, static_cast<uint8_t>(n), data, crc);
+  return out;
+}
+
+std::string block(unsigned n) { return frame(n, sample_image(1, n - 1)); }
+
+std::string flipped(std::string bytes, size_t at) {
+  bytes[at] = static_cast<char>(bytes[at] ^ 0x20);
+  return bytes;
+}
+
+std::string note(const std::string& text) {
+  return "Note: CAP.BIN, read as an XMODEM receiver: " + text + ".\n";
+}
+
+// A block 1 that passes the CRC-16 as well when an SOH follows it: the
+// checksum, then the SOH, read as its CRC.
+std::string block_passing_both() {
+  for (uint64_t first = 0;; ++first) {
+    std::string data = sample_image(1, first);
+    for (unsigned last = 0; last < 0x10000; ++last) {
+      data[126] = static_cast<char>(last >> 8);
+      data[127] = static_cast<char>(last & 0xFF);
+      const std::string one = frame(1, data);
+      if (bitwise_crc16(data) ==
+          (static_cast<unsigned>(static_cast<unsigned char>(one[131])) << 8 |
+           SOH)) {
+        return one;
+      }
+    }
+  }
+}
+
+// A CRC frame 1 whose CRC's high byte is its data's sum, so that it passes
+// the checksum too.
+std::string crc_frame_passing_both() {
+  for (uint64_t first = 0;; ++first) {
+    const std::string data = sample_image(1, first);
+    const std::string crc = frame(1, data, true);
+    if (crc.substr(0, 132) == frame(1, data)) return crc;
+  }
+}
+
+// The receiver's reading: for each capture, made of parts, the parts whose
+// data are taken, the addresses of the progress lines, the fault message
+// and what goes to standard error.
+TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
+  const std::string eot = "\x04", can = "\x18";
+  const std::string k1 = frame(1, sample_image(8, 0));
+  const std::string kc1 = frame(1, sample_image(8, 0), true);
+  const std::string c1 = frame(1, sample_image(1, 0), true);
+  const std::string c2 = frame(2, sample_image(1, 1), true);
+  // Data holding a frame start with the number expected, where the search
+  // must slide its sums along to the real frame.
+  std::string looks_like = block(2);
+  looks_like.replace(40, 3, "\x01\x02\xFD");
+  std::string crc_looks_like = c1;
+  crc_looks_like.replace(40, 3, "\x01\x01\xFE");
+  std::string one_k_looks_like = kc1;
+  one_k_looks_like.replace(30, 3, "\x02\x01\xFE");
+  const std::string kc2 = frame(2, sample_image(8, 8), true);
+  std::string bad_crc = kc2;
+  bad_crc.back() = static_cast<char>(bad_crc.back() ^ 1);
+  std::string changed = sample_image(1, 1);
+  changed[5] = 'x';
+  const unsigned sum2 = static_cast<unsigned char>(block(2)[131]);
+  const unsigned crc2 = static_cast<unsigned char>(kc2[1027]) << 8 |
+                        static_cast<unsigned char>(kc2[1028]);
+  std::vector<std::string> resent = {block(1)};
+  std::vector<size_t> resent_taken = {0};
+  std::vector<uint64_t> resent_lines = {0};
+  std::string resent_offsets;
+  for (unsigned n = 2; n <= 11; ++n) {
+    if (n <= 9) resent_offsets += (n > 2 ? n < 9 ? ", " : " and " : "") +
+                                  std::to_string(132 + (n - 2) * 264);
+    resent.push_back(flipped(block(n), 70));
+    resent.push_back(block(n));
+    resent_taken.push_back(resent.size() - 1);
+    resent_lines.insert(resent_lines.end(), 2, (n - 1) * 128);
+  }
+  resent_offsets.replace(resent_offsets.rfind(" and "), 5, ", ");
+  resent.push_back(eot);
+  resent_lines.push_back(11 * 128);
+  const struct {
+    const char* what;
+    std::vector<std::string> parts;
+    std::vector<size_t> taken;
+    std::vector<uint64_t> lines;
+    std::string message;
+    std::string left;  // the data read of a failed frame
+    std::string errors;
+  } cases[] = {
+      {"ten EOTs, the cancel string and backspaces after the last block",
+       {block(1), block(2), std::string(10, 4) + std::string(10, 0x18) +
+                                std::string(10, 8)},
+       {0, 1}, {0, 0x80, 0x100}, "", "", ""},
+      {"CRC-16 frames", {c1, c2, eot + eot}, {0, 1}, {0, 0x80, 0x100}, "", "",
+       note("frames with a CRC-16")},
+      {"1K frames with the checksum, the last one of 128 bytes",
+       {k1, frame(2, sample_image(8, 8)), frame(3, sample_image(1, 16)), eot},
+       {0, 1, 2}, {0, 0x400, 0x800, 0x880}, "", "", note("1K frames")},
+      {"a first block that passes both checks, the checksum's by block 2",
+       {block_passing_both(), block(2), eot}, {0, 1}, {0, 0x80, 0x100}, "",
+       "", ""},
+      {"a first CRC frame that passes both checks, the CRC's by frame 2",
+       {crc_frame_passing_both(), c2, eot}, {0, 1}, {0, 0x80, 0x100}, "", "",
+       note("frames with a CRC-16")},
+      {"a damaged frame and the sender's second copy",
+       {block(1), flipped(block(2), 50), block(2), block(3), eot}, {0, 2, 3},
+       {0, 0x80, 0x80, 0x100, 0x180}, "", "",
+       note("a damaged stretch skipped at offset 132")},
+      {"a damaged frame whose data hold a frame start",
+       {block(1), looks_like, block(2), eot}, {0, 2}, {0, 0x80, 0x80, 0x100},
+       "", "", note("a damaged stretch skipped at offset 132")},
+      {"a damaged first CRC frame whose data hold a frame start",
+       {crc_looks_like, c1, c2, eot}, {1, 2}, {0, 0, 0x80, 0x100}, "", "",
+       note("frames with a CRC-16; a damaged stretch skipped at offset 0")},
+      {"a damaged first 1K frame whose data hold a frame start",
+       {one_k_looks_like, kc1, eot}, {1}, {0, 0, 0x400}, "", "",
+       note("1K frames with a CRC-16; a damaged stretch skipped at offset "
+            "0")},
+      {"a copy, damaged, then the copy again",
+       {block(1), block(2), flipped(block(2), 9), block(2), block(3), eot},
+       {0, 1, 4}, {0, 0x80, 0x100, 0x100, 0x180}, "", "",
+       note("a damaged stretch skipped at offset 264")},
+      {"ten damaged frames, each sent again", resent, resent_taken,
+       resent_lines, "", "",
+       note("10 damaged stretches skipped at offsets " + resent_offsets +
+            " and 2 more")},
+      {"garbage between blocks, and the block after it twice",
+       {block(1), "\x55\xAA\x13", block(2), block(2), block(3), eot},
+       {0, 2, 4}, {0, 0x80, 0x80, 0x100, 0x100, 0x180}, "", "",
+       note("a damaged stretch skipped at offset 132; a repeated frame "
+            "skipped at offset 267")},
+      {"a lone CAN", {block(1), can, block(2), eot}, {0, 2},
+       {0, 0x80, 0x80, 0x100}, "", "",
+       note("a damaged stretch skipped at offset 132")},
+      {"a noise EOT", {block(1), eot, block(2), eot}, {0, 2},
+       {0, 0x80, 0x80, 0x100}, "", "", note("a noise EOT skipped at offset 132")},
+      {"a copy at the very end", {block(1), block(2), block(2)}, {0, 1},
+       {0, 0x80, 0x100, 0x100}, "", "",
+       note("a repeated frame skipped at offset 264; no EOT at its end, so "
+            "the transfer may not have finished")},
+      {"an EOT with a copy of the last frame behind it",
+       {block(1), eot, block(1)}, {0}, {0, 0x80}, "", "",
+       note("the EOT at offset 132 ended it, with other bytes behind it")},
+      // Faults: the plain reading's message, and its partial data.
+      {"a damaged frame, then a frame of another number",
+       {block(1), block(2).substr(0, 131) + char(sum2 + 1), block(4)}, {0},
+       {0, 0x80},
+       "Got " + std::to_string((sum2 + 1) & 0xFF) + " instead of " +
+           std::to_string(sum2) + " as checksum",
+       sample_image(1, 1), ""},
+      {"a repeated frame whose data differ",
+       {block(1), block(2), frame(2, changed)}, {0, 1}, {0, 0x80, 0x100},
+       "Got 2 instead of 3 Block No", "", ""},
+      {"an EOT, then another transfer's block 1",
+       {block(1), eot, frame(1, sample_image(1, 9))}, {0}, {0, 0x80}, "No SOH",
+       "", ""},
+      {"CAN CAN", {block(1), can + can}, {0}, {0, 0x80}, "No SOH", "",
+       cancel_hint(132)},
+      {"a 1K frame whose CRC differs", {kc1, bad_crc}, {0}, {0, 0x400},
+       "Got " + std::to_string(crc2 ^ 1) + " instead of " +
+           std::to_string(crc2) + " as checksum",
+       sample_image(8, 8), note("1K frames with a CRC-16")},
+      {"a 1K frame cut short", {k1.substr(0, 3 + 700)}, {}, {0},
+       "EOF at Databyte 700", sample_image(8).substr(0, 700), ""},
+      {"a string that ends inside a 1K frame",
+       {wrapper_header(600), k1}, {}, {0}, "EOF at Databyte 597",
+       sample_image(8).substr(0, 597), ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string capture, image;
+    for (const std::string& part : c.parts) capture += part;
+    for (const size_t i : c.taken) {
+      image += c.parts[i].substr(3, c.parts[i][0] == SOH ? 128 : 1024);
+    }
+    std::string output;
+    for (const uint64_t address : c.lines) output += progress_lines(address, address);
+    if (!c.message.empty()) output += "CAP.BIN: " + c.message + "\n";
+    image += c.left;
+    const Decoded decoded = decode(capture, {-1, 0, {}, true});
+    EXPECT_EQ(decoded.end, c.message.empty() ? SOURCE_CLEAN : SOURCE_FAULTY);
+    EXPECT_EQ(decoded.output, output);
+    EXPECT_EQ(decoded.hint, c.errors);
+    EXPECT_TRUE(decoded.destination == image)
+        << decoded.destination.size() << " bytes written, " << image.size()
+        << " expected";
+  }
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ std::string MemoryRun::destination() {
 Decoded decode(const std::string& source, const DecodeOptions& options) {
   MemoryRun run;
   run.state->address = options.start_address;
+  run.state->receiver = options.receiver;
   MemorySource memory;
   memory.bytes = source;
   memory.fail_at = options.fail_at;

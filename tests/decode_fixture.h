@@ -51,6 +51,7 @@ struct DecodeOptions {
   int64_t fail_at = -1;
   uint64_t start_address = 0;
   std::vector<size_t> pieces;
+  bool receiver = false;
 };
 
 // Decodes `source`, named CAP.BIN, as the driver does.

@@ -30,6 +30,10 @@ TEST_F(RunTest, OneArgumentOrNoneConvertsNothing) {
       {{"-x"}, 4, syntax},
       {{"--version"}, 0, "romweave " ROMWEAVE_VERSION "\n"},
       {{"--help"}, 0, syntax},
+      // The option asks for a reading, and still needs two names.
+      {{"-r"}, 4, syntax},
+      {{"--receiver", "rom.bin"}, 4, syntax},
+      {{"-r", "--", "rom.bin"}, 4, syntax},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.empty() ? "no argument" : c.args[0]);
@@ -47,10 +51,27 @@ TEST_F(RunTest, OneArgumentOrNoneConvertsNothing) {
   }
 
   write_source("--help", make_capture(1));
-  const ToolRun run = this->run({"--help", "rom.bin"});
+  ToolRun run = this->run({"--help", "rom.bin"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, progress_lines(0, 0x80) + size_line(128));
   EXPECT_EQ(read_file("rom.bin"), sample_image(1));
+
+  // Only the first argument is the option, and a "--" behind it is skipped
+  // once; the rest are names.
+  write_source("-r", make_capture(1) + "\x04");
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"-r", "--", "-r", "rom.bin"}, {"--receiver", "-r", "rom.bin"}}) {
+    run = this->run(args);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, progress_lines(0, 0x80) + size_line(128));
+    EXPECT_EQ(read_file("rom.bin"), sample_image(1));
+  }
+  RunOptions plain;
+  plain.expect_err = eot_hint(132);
+  run = this->run({"--help", "-r", "rom.bin"}, plain);
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.out, progress_lines(0, 0x80) + progress_lines(0x80, 0x100) +
+                         "-R: No SOH\n");
 }
 
 TEST_F(RunTest, SourcesAreJoinedInOrder) {
