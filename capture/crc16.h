@@ -1,13 +1,13 @@
 // XMODEM's CRC-16: polynomial 0x1021, from 0, no reflection, sent high
 // byte first behind a frame's data.
 //
-// Besides the CRC of a frame's data, a frame search needs the CRC of a
-// window of data that slides along the capture a byte at a time.  With the
-// CRC of bytes [s, s + n) known, that of [s + 1, s + n + 1) is one step in
-// for the byte entering and one table lookup out for the byte leaving: a
-// byte's share of a CRC is its value times x^(8 * bytes behind it + 16),
-// modulo the polynomial, which for a window of fixed length is a table of
-// 256 values.
+// Besides the CRC of a frame's data, a frame search needs the CRC of any
+// stretch of the capture, at every position.  With C(a) the CRC of the
+// bytes from some origin up to offset a, the CRC of the bytes [a, b) is
+// C(b) xor C(a) moved on by b - a zero bytes: the CRC is linear, and a
+// message's leading zero bytes do not change it.  Moving a CRC on by a
+// fixed number of bytes is itself linear, so for each frame size it is two
+// tables of 256 values, one for each byte of the CRC.
 
 #ifndef ROMWEAVE_CAPTURE_CRC16_H_
 #define ROMWEAVE_CAPTURE_CRC16_H_
@@ -20,43 +20,52 @@ namespace romweave {
 
 using Crc16Table = std::array<uint16_t, 256>;
 
-// The CRC of a message one byte long, for each byte.
-constexpr Crc16Table make_crc16_table() {
-  Crc16Table table{};
+// The CRC of a message one byte long, for each byte, then of that byte
+// followed by one zero byte, by two, and so on: with these, several bytes
+// are added to a CRC at once, each by a lookup of its own.
+constexpr std::array<Crc16Table, 8> make_crc16_tables() {
+  std::array<Crc16Table, 8> tables{};
   for (unsigned byte = 0; byte < 256; ++byte) {
     unsigned crc = byte << 8;
     for (int bit = 0; bit < 8; ++bit) {
       crc = (crc & 0x8000) != 0 ? (crc << 1 ^ 0x1021) : crc << 1;
     }
-    table[byte] = static_cast<uint16_t>(crc);
+    tables[0][byte] = static_cast<uint16_t>(crc);
   }
-  return table;
+  for (size_t zeros = 1; zeros < 8; ++zeros) {
+    for (unsigned byte = 0; byte < 256; ++byte) {
+      const uint16_t crc = tables[zeros - 1][byte];
+      tables[zeros][byte] =
+          static_cast<uint16_t>(crc << 8 ^ tables[0][crc >> 8]);
+    }
+  }
+  return tables;
 }
 
-inline constexpr Crc16Table CRC16_TABLE = make_crc16_table();
+inline constexpr std::array<Crc16Table, 8> CRC16_TABLES = make_crc16_tables();
+inline constexpr const Crc16Table& CRC16_TABLE = CRC16_TABLES[0];
 
 // The CRC of the bytes so far with `byte` added behind them.
 constexpr uint16_t crc16_step(uint16_t crc, unsigned char byte) {
   return static_cast<uint16_t>(crc << 8 ^ CRC16_TABLE[(crc >> 8 ^ byte) & 0xFF]);
 }
 
-// For each byte, its share of the CRC of a window whose `length` - 1 other
-// bytes lie behind it: what leaves the CRC as it leaves the window.  That
-// share is the byte's own CRC moved on by as many zero bytes, which is
-// linear: each of its sixteen bits is moved on once, and the table built
-// from those, which keeps the work within what a compiler does at once.
-constexpr Crc16Table make_crc16_leaving_table(size_t length) {
-  uint16_t moved[16] = {};
-  for (int bit = 0; bit < 16; ++bit) {
-    uint16_t crc = static_cast<uint16_t>(1u << bit);
-    for (size_t i = 1; i < length; ++i) crc = crc16_step(crc, 0);
+// A CRC moved on by `length` zero bytes, for the CRC's high byte (`high`)
+// or its low byte.  Each of the sixteen bits is moved on once, and the
+// tables built from those, which keeps the work within what a compiler
+// does at once.
+constexpr Crc16Table make_crc16_moving_table(size_t length, bool high) {
+  uint16_t moved[8] = {};
+  for (int bit = 0; bit < 8; ++bit) {
+    uint16_t crc = static_cast<uint16_t>(1u << (high ? bit + 8 : bit));
+    for (size_t i = 0; i < length; ++i) crc = crc16_step(crc, 0);
     moved[bit] = crc;
   }
   Crc16Table table{};
   for (unsigned byte = 0; byte < 256; ++byte) {
     uint16_t share = 0;
-    for (int bit = 0; bit < 16; ++bit) {
-      if ((CRC16_TABLE[byte] >> bit & 1) != 0) share ^= moved[bit];
+    for (int bit = 0; bit < 8; ++bit) {
+      if ((byte >> bit & 1) != 0) share ^= moved[bit];
     }
     table[byte] = share;
   }
@@ -65,6 +74,10 @@ constexpr Crc16Table make_crc16_leaving_table(size_t length) {
 
 // The CRC of `size` bytes.
 uint16_t crc16(const unsigned char* bytes, size_t size);
+
+// Writes to running[i] the CRC of the first i of `size` bytes, for i from 0
+// to `size`.
+void running_crc16(const unsigned char* bytes, size_t size, uint16_t* running);
 
 }  // namespace romweave
 

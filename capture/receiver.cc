@@ -85,9 +85,9 @@ enum Step {
 };
 
 unsigned char sum_of(const unsigned char* data, size_t size) {
-  unsigned char sum = 0;
-  for (size_t i = 0; i < size; ++i) sum = static_cast<unsigned char>(sum + data[i]);
-  return sum;
+  unsigned sum = 0;
+  for (size_t i = 0; i < size; ++i) sum += data[i];
+  return static_cast<unsigned char>(sum);
 }
 
 unsigned check_found(const unsigned char* at, FrameCheck check) {
