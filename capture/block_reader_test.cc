@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "capture/capture.h"
+#include "capture/crc16.h"
 #include "tests/decode_fixture.h"
 #include "tools/capture_builder.h"
 
@@ -462,6 +463,19 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
     EXPECT_TRUE(decoded.destination == image)
         << decoded.destination.size() << " bytes written, " << image.size()
         << " expected";
+  }
+}
+
+// The CRCs of every prefix, which the frame search works from, and of a
+// whole stretch, each against the CRC worked out a bit at a time.
+TEST(ReceiverTest, CrcsOfEveryPrefix) {
+  const std::string bytes = sample_image(2).substr(0, 253);
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::vector<uint16_t> running(bytes.size() + 1);
+  running_crc16(data, bytes.size(), running.data());
+  for (size_t size = 0; size <= bytes.size(); ++size) {
+    EXPECT_EQ(running[size], bitwise_crc16(bytes.substr(0, size))) << size;
+    EXPECT_EQ(crc16(data, size), running[size]) << size;
   }
 }
 
