@@ -52,7 +52,7 @@ inline size_t frame_size(size_t data_size, FrameCheck check) {
   return 3 + data_size + (check == CHECK_CRC ? CRC_SIZE : 1);
 }
 
-// Makes up to `wanted` bytes (at most SOURCE_TAIL_ROOM) from the current
+// Makes up to `wanted` bytes (at most SOURCE_FRONT_ROOM) from the current
 // position on readable in the read-ahead, none at or past `limit`, and
 // returns how many are.  Fewer than wanted means the source, or its
 // string, ends there, or that reading failed (stream_failed).

@@ -1,6 +1,5 @@
 #include "capture/source_buffer.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace romweave {
@@ -8,42 +7,19 @@ namespace romweave {
 namespace {
 
 void start_over(SourceBuffer& input) {
-  input.begin = SOURCE_TAIL_ROOM;
-  input.end = SOURCE_TAIL_ROOM;
+  input.begin = SOURCE_FRONT_ROOM;
+  input.end = SOURCE_FRONT_ROOM;
   input.position = 0;
   input.at_eof = false;
   input.stream_failed = false;
   input.read_failed = false;
 }
 
-int64_t read_memory(MemorySource& source, unsigned char* to, size_t size) {
-  size_t end = source.bytes.size();
-  if (source.fail_at >= 0) {
-    if (static_cast<int64_t>(source.offset) >= source.fail_at) return -1;
-    end = std::min(end, static_cast<size_t>(source.fail_at));
-  }
-  size_t count = std::min(size, end - source.offset);
-  if (!source.pieces.empty()) {
-    count = std::min(count, source.pieces[source.next_piece]);
-    source.next_piece = (source.next_piece + 1) % source.pieces.size();
-  }
-  std::memcpy(to, source.bytes.data() + source.offset, count);
-  source.offset += count;
-  return static_cast<int64_t>(count);
-}
-
 }  // namespace
 
-void read_from_file(SourceBuffer& input, FileHandle file) {
+void read_from(SourceBuffer& input, Reader reader) {
   start_over(input);
-  input.file = file;
-  input.memory = nullptr;
-}
-
-void read_from_memory(SourceBuffer& input, MemorySource* memory) {
-  start_over(input);
-  input.file = NO_FILE;
-  input.memory = memory;
+  input.reader = reader;
 }
 
 size_t refill_source(SourceBuffer& in, size_t wanted) {
@@ -53,17 +29,14 @@ size_t refill_source(SourceBuffer& in, size_t wanted) {
     // as from a pipe, the next one fills the rest first.
     if (in.end == sizeof in.bytes) {
       const size_t unread = in.end - in.begin;
-      std::memmove(in.bytes + SOURCE_TAIL_ROOM - unread, in.bytes + in.begin,
+      std::memmove(in.bytes + SOURCE_FRONT_ROOM - unread, in.bytes + in.begin,
                    unread);
-      in.begin = SOURCE_TAIL_ROOM - unread;
-      in.end = SOURCE_TAIL_ROOM;
+      in.begin = SOURCE_FRONT_ROOM - unread;
+      in.end = SOURCE_FRONT_ROOM;
     }
     unsigned char* const to = in.bytes + in.end;
     const size_t room = sizeof in.bytes - in.end;
-    const int64_t got =
-        in.memory != nullptr
-            ? read_memory(*in.memory, to, room)
-            : read_file(in.file, reinterpret_cast<char*>(to), room);
+    const int64_t got = in.reader.read(in.reader, to, room);
     // Bytes that came before an error or the end are still good; the
     // condition is only acted on once they have been used up.
     if (got < 0) {

@@ -1,6 +1,6 @@
 // Read-ahead over the current source, shared by the probe and the reader.
 //
-// Bytes are read from the source in large pieces and kept here, so that a
+// Bytes are read from the source in large reads and kept here, so that a
 // block is checked in place, the stream position is known without asking
 // the system, and the probe can look at a header without having to seek
 // back when it is not one.  Each read takes what the system gives at once,
@@ -11,8 +11,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "platform/platform.h"
 
@@ -20,31 +18,18 @@ namespace romweave {
 
 // How much of a source is read ahead in one go.
 constexpr size_t SOURCE_BUFFER_SIZE = 64 * 1024;
-// Room in front of the read-ahead for the unread end of the last one: the
-// most a decoder asks for at once is a block and a byte.  Each read then
-// lands on the same page-aligned place, at a page-aligned file offset,
-// which the system copies to faster than to odd places.
-constexpr size_t SOURCE_TAIL_ROOM = 4096;
-
-// A source held in memory, read as a file would be (for tests and the
-// fuzzer): handed over in pieces of the sizes in `pieces`, taken in turn
-// (all that is asked for when it is empty), and failing with an error, not
-// an end, once a read reaches offset `fail_at` (never when it is negative).
-struct MemorySource {
-  std::string bytes;
-  std::vector<size_t> pieces;
-  int64_t fail_at = -1;
-  size_t offset = 0;      // of the next byte to hand over
-  size_t next_piece = 0;  // index into `pieces`
-};
+// Room in front of the read-ahead, where the unread end of the last one
+// moves: the most a decoder asks for at once is a 1K frame and the one
+// behind it.  Each read then lands on the same page-aligned place, at a
+// page-aligned file offset, which the system copies to faster than to odd
+// places.
+constexpr size_t SOURCE_FRONT_ROOM = 4096;
 
 struct SourceBuffer {
-  // Where the bytes come from: a file, or, when `memory` is set, that.
-  FileHandle file = NO_FILE;
-  MemorySource* memory = nullptr;
-  alignas(4096) unsigned char bytes[SOURCE_TAIL_ROOM + SOURCE_BUFFER_SIZE];
-  size_t begin = SOURCE_TAIL_ROOM;  // index of the next unread byte
-  size_t end = SOURCE_TAIL_ROOM;    // one past the last byte read
+  Reader reader;  // where the bytes come from
+  alignas(4096) unsigned char bytes[SOURCE_FRONT_ROOM + SOURCE_BUFFER_SIZE];
+  size_t begin = SOURCE_FRONT_ROOM;  // index of the next unread byte
+  size_t end = SOURCE_FRONT_ROOM;    // one past the last byte read
   int64_t position = 0;             // file offset of bytes[begin]
   bool at_eof = false;              // the source has no more bytes
   bool stream_failed = false;       // the source reported an error, not an end
@@ -53,14 +38,13 @@ struct SourceBuffer {
   bool read_failed = false;
 };
 
-// Makes `file`, or `memory`, the source read, from its first byte on.
-void read_from_file(SourceBuffer& input, FileHandle file);
-void read_from_memory(SourceBuffer& input, MemorySource* memory);
+// Makes what `reader` reads the source, from its first byte on.
+void read_from(SourceBuffer& input, Reader reader);
 
 // fill_source() when the buffer holds fewer than `wanted` unread bytes.
 size_t refill_source(SourceBuffer& input, size_t wanted);
 
-// Reads until at least `wanted` bytes (at most SOURCE_TAIL_ROOM) are unread
+// Reads until at least `wanted` bytes (at most SOURCE_FRONT_ROOM) are unread
 // in the buffer, or the source ends or fails.  Returns how many bytes are
 // unread, which is below `wanted` only when at_eof or stream_failed is set.
 // Inline because the reader asks for every block and the bytes are nearly

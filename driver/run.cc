@@ -117,8 +117,8 @@ ExitStatus join_sources(const std::vector<std::string>& names, bool receiver,
           upper_case(destination_name).c_str());
     return EXIT_DESTINATION_FAILED;
   }
-  Output destination =
-      binary_output(file, destination_buffer, sizeof destination_buffer);
+  Output destination = binary_output(file_writer(file), destination_buffer,
+                                     sizeof destination_buffer);
   FileIdentity created;
   const bool known = identify_file(file, &created);
 
@@ -151,7 +151,7 @@ ExitStatus join_sources(const std::vector<std::string>& names, bool receiver,
             upper_case(destination_name).c_str());
       return EXIT_DESTINATION_FAILED;
     }
-    read_from_file(state->input, source);
+    read_from(state->input, file_reader(source));
     const SourceVerdict verdict = decode_source(*state);
     // Only read from: nothing it could report on closing concerns the run.
     close_file(source);
@@ -212,10 +212,13 @@ ExitStatus follow_command_line(const std::vector<std::string>& arguments,
 
 int run_conversion(int argc, char** argv) {
   const bool output_closed = secure_standard_streams();
-  Output out = text_output(standard_output(), standard_output_buffer,
+  Output out = text_output(text_writer(standard_output()),
+                           output_kind(standard_output()) != OUTPUT_FILE,
+                           standard_output_buffer,
                            sizeof standard_output_buffer);
-  Output err = text_output(standard_error(), standard_error_buffer,
-                           sizeof standard_error_buffer);
+  Output err = text_output(text_writer(standard_error()),
+                           output_kind(standard_error()) != OUTPUT_FILE,
+                           standard_error_buffer, sizeof standard_error_buffer);
   // A closed standard output has been replaced by the null device, where
   // nothing written is ever seen.
   out.failed = output_closed;

@@ -252,7 +252,7 @@ Outcome receive_sources(const std::vector<Source>& sources, bool whole) {
     memory.bytes = source.bytes;
     memory.fail_at = source.fail_at;
     if (source.piece != 0 && !whole) memory.pieces = {source.piece};
-    read_from_memory(state.input, &memory);
+    read_from(state.input, memory_reader(&memory));
     const SourceVerdict end = decode_source(state);
     outcome.verdicts.push_back(end);
     const std::string printed = run.output().substr(outcome.output.size());
@@ -312,7 +312,7 @@ void run_sources(const std::vector<Source>& sources) {
       MemorySource memory;
       memory.bytes = source.bytes;
       memory.fail_at = source.fail_at;
-      read_from_memory(run.state->input, &memory);
+      read_from(run.state->input, memory_reader(&memory));
       clean = decode_source(*run.state) == SOURCE_CLEAN;
       if (!clean) break;
     }
@@ -337,7 +337,7 @@ void run_sources(const std::vector<Source>& sources) {
     memory.bytes = source.bytes;
     memory.fail_at = source.fail_at;
     if (source.piece != 0) memory.pieces = {source.piece};
-    read_from_memory(state.input, &memory);
+    read_from(state.input, memory_reader(&memory));
     const SourceVerdict end = decode_source(state);
 
     CHECK(end == SOURCE_CLEAN || end == SOURCE_FAULTY ||

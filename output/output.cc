@@ -2,44 +2,33 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 namespace romweave {
 
 namespace {
 
-// Hands `size` bytes to wherever the output goes, past its buffer.
+// Hands `size` bytes to the writer, past the output's buffer.
 bool hand_over(Output& out, const char* bytes, size_t size) {
-  if (out.memory != nullptr) {
-    out.memory->append(bytes, size);
-    return true;
-  }
-  return out.console ? write_console(out.file, bytes, size)
-                     : write_all(out.file, bytes, size);
+  return out.writer.write(out.writer, bytes, size);
 }
 
 }  // namespace
 
-Output binary_output(FileHandle file, char* buffer, size_t capacity) {
+Output binary_output(Writer writer, char* buffer, size_t capacity) {
   Output out;
-  out.file = file;
+  out.writer = writer;
   out.buffer = buffer;
   out.capacity = capacity;
   return out;
 }
 
-Output text_output(FileHandle file, char* buffer, size_t capacity) {
-  Output out = binary_output(file, buffer, capacity);
-  const OutputKind kind = output_kind(file);
+Output text_output(Writer writer, bool by_line, char* buffer,
+                   size_t capacity) {
+  Output out = binary_output(writer, buffer, capacity);
   out.crlf = CRLF_LINE_ENDS;
-  out.by_line = kind != OUTPUT_FILE;
-  out.console = kind == OUTPUT_CONSOLE;
+  out.by_line = by_line;
   out.plain = !out.crlf && !out.by_line;
-  return out;
-}
-
-Output memory_output(std::string* memory, char* buffer, size_t capacity) {
-  Output out = binary_output(NO_FILE, buffer, capacity);
-  out.memory = memory;
   return out;
 }
 
@@ -53,8 +42,10 @@ bool flush_output(Output& out) {
 
 bool close_output(Output& out) {
   flush_output(out);
-  if (out.file != NO_FILE && !close_file(out.file)) out.failed = true;
-  out.file = NO_FILE;
+  if (out.writer.close != nullptr && !out.writer.close(out.writer)) {
+    out.failed = true;
+  }
+  out.writer.close = nullptr;
   return !out.failed;
 }
 

@@ -1,29 +1,25 @@
 // Buffered output of the program's own: standard output, standard error and
 // the destination image.
 //
-// Each Output is a buffer that the program fills and hands to the system
+// Each Output is a buffer that the program fills and hands to its writer
 // when it is full, when a line is finished on a terminal, or when asked.
 // A hand-over that fails marks the Output as failed; from then on whatever
 // is written to it is dropped, and the caller decides what that failure
 // means.  Nothing here touches a C library's streams, so the same code runs
-// on every system; the calls that differ sit in platform.h.
+// on every system; the writers of files sit in platform/.
 
 #ifndef ROMWEAVE_OUTPUT_OUTPUT_H_
 #define ROMWEAVE_OUTPUT_OUTPUT_H_
 
 #include <cstddef>
 #include <cstring>
-#include <string>
 
 #include "platform/platform.h"
 
 namespace romweave {
 
 struct Output {
-  // Where the bytes go: a file, or, when `memory` is set, the end of that
-  // string (for tests).
-  FileHandle file = NO_FILE;
-  std::string* memory = nullptr;
+  Writer writer;  // where the bytes go
   char* buffer = nullptr;
   size_t capacity = 0;
   size_t used = 0;  // bytes in `buffer` not yet handed over
@@ -32,25 +28,22 @@ struct Output {
   bool plain = true;
   bool crlf = false;     // every "\n" of a text goes out as "\r\n"
   bool by_line = false;  // a finished line is handed over at once
-  bool console = false;  // written as characters to a Windows console
   bool failed = false;   // a hand-over failed; all later bytes are dropped
 };
 
-// An output of binary data to `file`, buffered in `buffer`.
-Output binary_output(FileHandle file, char* buffer, size_t capacity);
+// An output of binary data to `writer`, buffered in `buffer`.
+Output binary_output(Writer writer, char* buffer, size_t capacity);
 
-// An output of text lines to `file`, standard output or standard error:
-// line ends as the system wants them, and each line at once where a person
-// reads along.
-Output text_output(FileHandle file, char* buffer, size_t capacity);
-
-// An output that collects everything in `memory`, as a file would.
-Output memory_output(std::string* memory, char* buffer, size_t capacity);
+// An output of text lines to `writer`, standard output or standard error:
+// line ends as the system wants them, and, `by_line`, each line at once,
+// where a person reads along.
+Output text_output(Writer writer, bool by_line, char* buffer,
+                   size_t capacity);
 
 // Hands the buffered bytes over.  False once the output has failed.
 bool flush_output(Output& out);
 
-// Flushes and closes the file.  False when any hand-over or the closing
+// Flushes and closes the writer.  False when any hand-over or the closing
 // failed.
 bool close_output(Output& out);
 

@@ -1,9 +1,12 @@
 // Every call into the operating system, which differs between POSIX
-// systems and Windows: the command line, the standard streams, opening,
-// reading, writing and closing files, telling files apart, and recognising
-// a terminal or console.  Everything above them, buffering, decoding,
-// formatting and checking, is one code path on every system.
-// platform_posix.cc and platform_windows.cc each implement this header.
+// systems, Windows and the browser page: the command line, the standard
+// streams, opening, reading, writing and closing files, telling files
+// apart, and recognising a terminal or console.  Everything above them,
+// buffering, decoding, formatting and checking, is one code path on every
+// system, and reads and writes through a Reader and a Writer: the ones
+// made here for files, or a test's own.  platform_posix.cc,
+// platform_windows.cc and platform_web.cc each implement this header;
+// file_io.cc makes the readers and writers of files for all three.
 //
 // Names are UTF-8 (on POSIX systems: whatever bytes the user gave) and are
 // passed to the system without any detour through a code page.
@@ -53,9 +56,36 @@ OutputKind output_kind(FileHandle file);
 // while a non-blocking file is full.  False when the system refused them.
 bool write_all(FileHandle file, const char* bytes, size_t size);
 
-// Writes UTF-8 text to a Windows console as characters.  Elsewhere it is
-// write_all().
-bool write_console(FileHandle file, const char* text, size_t size);
+// Where the bytes of a source come from.
+struct Reader {
+  // Reads at most `size` bytes into `bytes`, as many as there are at once:
+  // returns their number, 0 at the end, or -1 when reading failed.
+  int64_t (*read)(const Reader& reader, unsigned char* bytes,
+                  size_t size) = nullptr;
+  FileHandle file = NO_FILE;  // what a file's reader reads
+  void* context = nullptr;    // what any other reader reads
+};
+
+// Where the bytes of an output go.
+struct Writer {
+  // Hands over all `size` bytes; false when they were refused.
+  bool (*write)(const Writer& writer, const char* bytes, size_t size) = nullptr;
+  // Closes what was written to; false when that failed, as for a write
+  // the system had delayed.
+  bool (*close)(const Writer& writer) = nullptr;
+  FileHandle file = NO_FILE;  // what a file's writer writes to
+  void* context = nullptr;    // what any other writer writes to
+};
+
+// Reads `file`, which it leaves open.
+Reader file_reader(FileHandle file);
+
+// Writes bytes to `file` as they are, and closes it.
+Writer file_writer(FileHandle file);
+
+// Writes UTF-8 text to `file` and closes it: to a Windows console as
+// characters, and to anything else as file_writer() does.
+Writer text_writer(FileHandle file);
 
 // Creates `name`, or cuts it to length 0, for binary writing.  NO_FILE when
 // that fails, as for a folder.

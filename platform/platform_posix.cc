@@ -65,9 +65,7 @@ bool write_all(FileHandle file, const char* bytes, size_t size) {
   return true;
 }
 
-bool write_console(FileHandle file, const char* text, size_t size) {
-  return write_all(file, text, size);
-}
+Writer text_writer(FileHandle file) { return file_writer(file); }
 
 FileHandle create_file(const char* name) {
   int fd;

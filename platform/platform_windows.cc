@@ -60,6 +60,28 @@ bool identify(HANDLE file, FileIdentity* identity) {
   return true;
 }
 
+
+// Writes UTF-8 text to a console as characters.  Whole lines come here, a
+// long one handed over whole, so no character is split between two calls.
+bool write_to_console(const Writer& writer, const char* text, size_t size) {
+  const std::wstring characters = wide(text, size);
+  const wchar_t* left = characters.data();
+  size_t count = characters.size();
+  while (count > 0) {
+    DWORD written = 0;
+    DWORD part = count < 8192 ? static_cast<DWORD>(count) : 8192;
+    // Nor is a character past U+FFFF, which takes two units.
+    if (part < count && IS_HIGH_SURROGATE(left[part - 1])) --part;
+    if (!WriteConsoleW(handle(writer.file), left, part, &written, nullptr) ||
+        written == 0) {
+      return false;
+    }
+    left += written;
+    count -= written;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool secure_standard_streams() {
@@ -97,25 +119,11 @@ bool write_all(FileHandle file, const char* bytes, size_t size) {
   return true;
 }
 
-bool write_console(FileHandle file, const char* text, size_t size) {
-  // Whole lines come here, a long one handed over whole, so no character
-  // is split between two calls.
-  const std::wstring characters = wide(text, size);
-  const wchar_t* left = characters.data();
-  size_t count = characters.size();
-  while (count > 0) {
-    DWORD written = 0;
-    DWORD part = count < 8192 ? static_cast<DWORD>(count) : 8192;
-    // Nor is a character past U+FFFF, which takes two units.
-    if (part < count && IS_HIGH_SURROGATE(left[part - 1])) --part;
-    if (!WriteConsoleW(handle(file), left, part, &written, nullptr) ||
-        written == 0) {
-      return false;
-    }
-    left += written;
-    count -= written;
-  }
-  return true;
+
+Writer text_writer(FileHandle file) {
+  Writer writer = file_writer(file);
+  if (output_kind(file) == OUTPUT_CONSOLE) writer.write = write_to_console;
+  return writer;
 }
 
 FileHandle create_file(const char* name) {

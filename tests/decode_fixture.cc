@@ -4,11 +4,11 @@ namespace romweave {
 
 MemoryRun::MemoryRun()
     : state(std::make_unique<ConversionState>()),
-      standard_output_(
-          memory_output(&printed_, output_buffer_, sizeof output_buffer_)),
-      standard_error_(
-          memory_output(&errors_, error_buffer_, sizeof error_buffer_)),
-      destination_(memory_output(&written_, destination_buffer_,
+      standard_output_(binary_output(memory_writer(&printed_), output_buffer_,
+                                     sizeof output_buffer_)),
+      standard_error_(binary_output(memory_writer(&errors_), error_buffer_,
+                                    sizeof error_buffer_)),
+      destination_(binary_output(memory_writer(&written_), destination_buffer_,
                                  sizeof destination_buffer_)) {
   state->standard_output = &standard_output_;
   state->standard_error = &standard_error_;
@@ -18,17 +18,17 @@ MemoryRun::MemoryRun()
 
 std::string MemoryRun::output() {
   flush_output(standard_output_);
-  return printed_;
+  return printed_.bytes;
 }
 
 std::string MemoryRun::errors() {
   flush_output(standard_error_);
-  return errors_;
+  return errors_.bytes;
 }
 
 std::string MemoryRun::destination() {
   flush_output(destination_);
-  return written_;
+  return written_.bytes;
 }
 
 Decoded decode(const std::string& source, const DecodeOptions& options) {
@@ -39,9 +39,9 @@ Decoded decode(const std::string& source, const DecodeOptions& options) {
   memory.bytes = source;
   memory.fail_at = options.fail_at;
   memory.pieces = options.pieces;
-  read_from_memory(run.state->input, &memory);
+  read_from(run.state->input, memory_reader(&memory));
   Decoded decoded;
-  decoded.end = decode_source(*run.state);
+  decoded.verdict = decode_source(*run.state);
   decoded.output = run.output();
   decoded.hint = run.errors();
   decoded.destination = run.destination();
@@ -54,7 +54,7 @@ int32_t probe(const std::string& source) {
   MemoryRun run;
   MemorySource memory;
   memory.bytes = source;
-  read_from_memory(run.state->input, &memory);
+  read_from(run.state->input, memory_reader(&memory));
   return probe_wrapper(*run.state);
 }
 

@@ -11,6 +11,7 @@
 
 #include "capture/capture.h"
 #include "tests/expected_output.h"
+#include "tests/memory_io.h"
 
 namespace romweave {
 
@@ -25,9 +26,9 @@ struct MemoryRun {
   std::unique_ptr<ConversionState> state;
 
  private:
-  std::string printed_;
-  std::string errors_;
-  std::string written_;
+  MemorySink printed_;
+  MemorySink errors_;
+  MemorySink written_;
   char output_buffer_[4096] = {};
   char error_buffer_[256] = {};
   char destination_buffer_[4096] = {};
@@ -38,7 +39,7 @@ struct MemoryRun {
 
 // What decoding one source did.
 struct Decoded {
-  SourceVerdict end = SOURCE_CLEAN;
+  SourceVerdict verdict = SOURCE_CLEAN;
   std::string output;       // all that was printed
   std::string hint;         // all that went to standard error
   std::string destination;  // all that was written

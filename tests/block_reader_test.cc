@@ -10,7 +10,7 @@ namespace {
 
 TEST(ReadBlockTest, TakesEveryGoodBlockAndEndsWithTheSource) {
   const Decoded decoded = decode(make_capture(3));
-  EXPECT_EQ(decoded.end, SOURCE_CLEAN);
+  EXPECT_EQ(decoded.verdict, SOURCE_CLEAN);
   EXPECT_EQ(decoded.output, progress_lines(0, 0x180));
   EXPECT_EQ(decoded.destination, sample_image(3));
   EXPECT_EQ(decoded.address, 0x180u);
@@ -19,14 +19,14 @@ TEST(ReadBlockTest, TakesEveryGoodBlockAndEndsWithTheSource) {
 
 TEST(ReadBlockTest, EmptySourceEndsAtOnce) {
   const Decoded decoded = decode("");
-  EXPECT_EQ(decoded.end, SOURCE_CLEAN);
+  EXPECT_EQ(decoded.verdict, SOURCE_CLEAN);
   EXPECT_EQ(decoded.output, "Checking Address 00000...\n");
   EXPECT_EQ(decoded.destination, "");
 }
 
 TEST(ReadBlockTest, BlockNumbersWrapPast255) {
   const Decoded decoded = decode(make_capture(300));
-  EXPECT_EQ(decoded.end, SOURCE_CLEAN);
+  EXPECT_EQ(decoded.verdict, SOURCE_CLEAN);
   EXPECT_EQ(decoded.destination, sample_image(300));
   EXPECT_EQ(decoded.expected_block, 301u % 256);
 
@@ -35,7 +35,7 @@ TEST(ReadBlockTest, BlockNumbersWrapPast255) {
   capture[255 * 132 + 1] = 1;
   capture[255 * 132 + 2] = static_cast<char>(254);
   const Decoded wrong = decode(capture);
-  EXPECT_EQ(wrong.end, SOURCE_FAULTY);
+  EXPECT_EQ(wrong.verdict, SOURCE_FAULTY);
   EXPECT_EQ(wrong.output, progress_lines(0, 255 * 128) +
                               "CAP.BIN: Got 1 instead of 0 Block No\n");
 }
@@ -94,7 +94,7 @@ TEST(ReadBlockTest, EachFaultGivesItsOneMessage) {
     std::string capture = good;
     fault.damage(capture);
     const Decoded decoded = decode(capture);
-    EXPECT_EQ(decoded.end, SOURCE_FAULTY);
+    EXPECT_EQ(decoded.verdict, SOURCE_FAULTY);
     EXPECT_EQ(decoded.output, progress_lines(0, 0x80) + fault.message);
     EXPECT_EQ(decoded.hint, fault.hint);
     EXPECT_EQ(
@@ -128,7 +128,7 @@ TEST(ReadBlockTest, CrcCapturesGetTheirHint) {
   for (const bool wrapped : {false, true}) {
     for (const std::string& capture : {crc_capture(3, equal), other}) {
       const Decoded decoded = decode(wrapped ? wrap_capture(capture) : capture);
-      EXPECT_EQ(decoded.end, SOURCE_FAULTY);
+      EXPECT_EQ(decoded.verdict, SOURCE_FAULTY);
       EXPECT_EQ(decoded.hint, CRC_HINT);
     }
   }
@@ -179,7 +179,7 @@ TEST(ReadBlockTest, CapturesCutAtEveryLength) {
           options.receiver = receiver;
           const Decoded decoded =
               decode(source.substr(0, header + length), options);
-          EXPECT_EQ(decoded.end, rest == 0 ? SOURCE_CLEAN : SOURCE_FAULTY);
+          EXPECT_EQ(decoded.verdict, rest == 0 ? SOURCE_CLEAN : SOURCE_FAULTY);
           EXPECT_EQ(decoded.address, whole * 128);
           EXPECT_EQ(decoded.output, progress_lines(0, whole * 128) + message);
           EXPECT_EQ(decoded.destination,
@@ -200,12 +200,12 @@ TEST(ReadBlockTest, PayloadEndIsLookedAtOnlyWhereABlockBegins) {
   // not looked at.
   const std::string capture = make_capture(3);
   Decoded decoded = decode(wrapper_header(132) + capture);
-  EXPECT_EQ(decoded.end, SOURCE_CLEAN);
+  EXPECT_EQ(decoded.verdict, SOURCE_CLEAN);
   EXPECT_EQ(decoded.destination, sample_image(1));
 
   // A block that begins before the end, at 200, is read whole.
   decoded = decode(wrapper_header(200 - 13) + capture);
-  EXPECT_EQ(decoded.end, SOURCE_CLEAN);
+  EXPECT_EQ(decoded.verdict, SOURCE_CLEAN);
   EXPECT_EQ(decoded.destination, sample_image(2));
 }
 
@@ -214,7 +214,7 @@ TEST(ReadBlockTest, NoLimitReadsPastTwoGibibytes) {
   MemoryRun run;
   MemorySource memory;
   memory.bytes = make_capture(3);
-  read_from_memory(run.state->input, &memory);
+  read_from(run.state->input, memory_reader(&memory));
   run.state->input.position = NO_LIMIT - 140;
   for (int block = 0; block < 3; ++block) {
     EXPECT_EQ(read_block(*run.state, NO_LIMIT), BLOCK_TAKEN);
@@ -252,7 +252,7 @@ TEST(ReadBlockTest, ReadErrorEndsTheSourceWithoutAFaultMessage) {
       const Decoded decoded = decode(capture, options);
       const size_t whole = static_cast<size_t>(fail_at) / 132;
       const size_t rest = static_cast<size_t>(fail_at) % 132;
-      EXPECT_EQ(decoded.end, SOURCE_UNREADABLE);
+      EXPECT_EQ(decoded.verdict, SOURCE_UNREADABLE);
       EXPECT_EQ(decoded.output, progress_lines(0, whole * 128));
       EXPECT_EQ(
           decoded.destination,
@@ -266,7 +266,7 @@ TEST(ReadBlockTest, ReadErrorEndsTheSourceWithoutAFaultMessage) {
   DecodeOptions options;
   options.fail_at = 140;
   const Decoded decoded = decode(broken, options);
-  EXPECT_EQ(decoded.end, SOURCE_FAULTY);
+  EXPECT_EQ(decoded.verdict, SOURCE_FAULTY);
   EXPECT_EQ(decoded.output, progress_lines(0, 0x80) + "CAP.BIN: No SOH\n");
 }
 
@@ -457,7 +457,7 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
     if (!c.message.empty()) output += "CAP.BIN: " + c.message + "\n";
     image += c.left;
     const Decoded decoded = decode(capture, {-1, 0, {}, true});
-    EXPECT_EQ(decoded.end, c.message.empty() ? SOURCE_CLEAN : SOURCE_FAULTY);
+    EXPECT_EQ(decoded.verdict, c.message.empty() ? SOURCE_CLEAN : SOURCE_FAULTY);
     EXPECT_EQ(decoded.output, output);
     EXPECT_EQ(decoded.hint, c.errors);
     EXPECT_TRUE(decoded.destination == image)
