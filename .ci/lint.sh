@@ -29,4 +29,3 @@ if [ "$status" -ne 0 ]; then
   exit 1
 fi
 echo "clang-tidy: clean ($(wc -l <build-lint/files.txt) files)"
-echo "lint: 2 passed, 0 failed"

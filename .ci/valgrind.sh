@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The end-to-end tests once more with the tool run under valgrind (through
 # tests/valgrind_runner.sh), which, unlike LeakSanitizer, also sees a file
-# left open: streams the C library still lists count as reachable.
+# left open: every descriptor the tool opened and did not close.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . .ci/install-missing.sh

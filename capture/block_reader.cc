@@ -128,11 +128,7 @@ BlockResult read_block(ConversionState& state, int32_t payload_end) {
     return BLOCK_FAILED;
   }
 
-  std::memcpy(state.last_frame, block, BLOCK_SIZE);
-  state.last_frame_size = BLOCK_SIZE;
-  consume_source(in, BLOCK_SIZE);
-  state.address += BLOCK_DATA_SIZE;
-  state.expected_block = static_cast<uint8_t>(expected + 1);
+  book_taken_frames(state, block, BLOCK_SIZE, BLOCK_DATA_SIZE, 1);
   return BLOCK_TAKEN;
 }
 

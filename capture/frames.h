@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "capture/capture.h"
 
@@ -36,6 +37,19 @@ struct FaultReport {
 
 // Prints the fault's one message, naming the current source.
 void print_fault(ConversionState& state, const FaultReport& report);
+
+// Books `count` sound frames of `size` bytes, each carrying `data_size`
+// data bytes, as taken: the last of them, at `last`, is kept as the frame
+// just taken, the counters move on and the source moves past them.  Their
+// data have been written.
+inline void book_taken_frames(ConversionState& state, const unsigned char* last,
+                              size_t size, size_t data_size, size_t count) {
+  std::memcpy(state.last_frame, last, size);
+  state.last_frame_size = size;
+  consume_source(state.input, count * size);
+  state.address += data_size * count;
+  state.expected_block = static_cast<uint8_t>(state.expected_block + count);
+}
 
 // How the frames of a source end: one check for the whole transmission,
 // unknown until its first frame is taken.

@@ -172,11 +172,7 @@ void take_frame(Reception& r, size_t data_size) {
   const unsigned char* frame = in.bytes + in.begin;
   const size_t size = frame_size(data_size, r.check);
   put_bytes(*state.destination, frame + 3, data_size);
-  std::memcpy(state.last_frame, frame, size);
-  state.last_frame_size = size;
-  consume_source(in, size);
-  state.address += data_size;
-  state.expected_block = static_cast<uint8_t>(state.expected_block + 1);
+  book_taken_frames(state, frame, size, data_size, 1);
   if (data_size == ONE_K_DATA_SIZE) r.one_k = true;
 }
 

@@ -20,6 +20,7 @@
 #endif
 
 #include "capture/capture.h"
+#include "capture/frames.h"
 #include "capture/progress_line.h"
 
 namespace romweave {
@@ -122,12 +123,9 @@ void take_sound_blocks(ConversionState& state, int32_t payload_end) {
     keep_in_place(destination, static_cast<size_t>(data - data_start));
     if (in_place) keep_in_place(out, static_cast<size_t>(text - text_start));
     if (taken > 0) {
-      std::memcpy(state.last_frame, block - BLOCK_SIZE, BLOCK_SIZE);
-      state.last_frame_size = BLOCK_SIZE;
+      book_taken_frames(state, block - BLOCK_SIZE, BLOCK_SIZE,
+                        BLOCK_DATA_SIZE, taken);
     }
-    consume_source(in, taken * BLOCK_SIZE);
-    state.address = address;
-    state.expected_block = expected;
     if (taken < count) return;
   }
 }

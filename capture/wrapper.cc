@@ -16,7 +16,8 @@ int32_t probe_wrapper(ConversionState& state) {
   // A raw capture, or one too short to hold a header, is read from its
   // first byte: nothing has been consumed, so there is nothing to seek.
   if (got < WRAPPER_HEADER_SIZE ||
-      std::memcmp(header, WRAPPER_SIGNATURE, 7) != 0) {
+      std::memcmp(header, WRAPPER_SIGNATURE, sizeof WRAPPER_SIGNATURE - 1) !=
+          0) {
     return NO_LIMIT;
   }
   consume_source(state.input, WRAPPER_HEADER_SIZE);

@@ -18,10 +18,11 @@ enum ExitStatus {
                                 // which could not be written
 };
 
-// Runs `romweave source [source ...] destination` with the given argument
-// vector (element 0 is the program's name) and returns the exit status.
-// Messages go to standard output; standard error gets only what standard
-// output cannot take: that it failed, or that it is one of the files.
+// Runs `romweave [-r|--receiver [--]] source [source ...] destination` with
+// the given argument vector (element 0 is the program's name) and returns
+// the exit status.  Messages go to standard output; standard error gets
+// only what standard output cannot take: that it failed, or that it is one
+// of the files, and the hints and notes on what a source's bytes showed.
 int run_conversion(int argc, char** argv);
 
 }  // namespace romweave

@@ -1,8 +1,8 @@
 // The bad inputs people really hand the tool: leftovers of the transfer,
 // another protocol's blocks, damaged wrappers, random files and awkward
 // names.  Each run is checked for its whole output, exit status and
-// destination; the fixture checks that no source changed and that nothing
-// went to stderr.
+// destination; the fixture checks that no source changed and that standard
+// error holds exactly the hint a row expects, or nothing.
 
 #include <cstdio>
 #include <random>
