@@ -168,6 +168,127 @@ bool ToolTest::windows_target() {
   return tool.size() >= 4 && tool.compare(tool.size() - 4, 4, ".exe") == 0;
 }
 
+namespace {
+
+// The descriptors a run's tool gets as 0 to 3 (-1: closed), and where its
+// standard output is read while it runs (-1: nowhere).
+struct Streams {
+  int fds[4] = {-1, -1, -1, -1};
+  int reader = -1;
+  bool ready = true;  // every descriptor asked for could be made
+};
+
+// Opens what `options` asks for, all close-on-exec and above 2, the test
+// program's own standard descriptors being open.
+Streams open_streams(const RunOptions& options, const std::string& out_name,
+                     const std::string& err_name,
+                     const std::string& stdout_file) {
+  Streams streams;
+  int* const fds = streams.fds;
+  const int to_file = O_WRONLY | O_CREAT | O_CLOEXEC;
+  if (!options.stdin_closed) fds[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  switch (options.stdout_kind) {
+    case STDOUT_CAUGHT:
+      fds[1] = open(out_name.c_str(), to_file | O_TRUNC, 0600);
+      break;
+    case STDOUT_CLOSED:
+      break;
+    case STDOUT_BROKEN_PIPE:
+      fds[1] = broken_pipe();
+      break;
+    case STDOUT_FILE:
+      fds[1] = open(stdout_file.c_str(), to_file | O_TRUNC, 0644);
+      break;
+    case STDOUT_APPEND:
+      fds[1] = open(stdout_file.c_str(), to_file | O_APPEND, 0644);
+      break;
+    case STDOUT_SLOW_PIPE: {
+      int ends[2];
+      if (pipe2(ends, O_CLOEXEC) == 0) {
+        fcntl(ends[1], F_SETFL, O_NONBLOCK);
+        streams.reader = ends[0];
+        fds[1] = ends[1];
+      }
+      break;
+    }
+    case STDOUT_TERMINAL:
+      open_terminal(&streams.reader, &fds[1]);
+      break;
+  }
+  if (options.errors_to_output && fds[1] >= 0) {
+    fds[2] = fcntl(fds[1], F_DUPFD_CLOEXEC, 3);
+  } else if (!options.stderr_closed) {
+    fds[2] = open(err_name.c_str(), to_file | O_TRUNC, 0600);
+  }
+  if (options.broken_pipe_as_3) fds[3] = broken_pipe();
+  const bool wanted[4] = {!options.stdin_closed,
+                          options.stdout_kind != STDOUT_CLOSED,
+                          !options.stderr_closed, options.broken_pipe_as_3};
+  for (int fd = 0; fd < 4; ++fd) {
+    if (wanted[fd] && fds[fd] < 0) streams.ready = false;
+  }
+  return streams;
+}
+
+// Starts `argv` in `folder` with the streams as its descriptors 0 to 3,
+// at most `open_file_limit` files open (0: as it is) and SIGPIPE at its
+// default, whatever the test program's is.  Returns the child, or -1.
+pid_t start_tool(std::vector<char*>& argv, const std::string& folder,
+                 const Streams& streams, int open_file_limit) {
+  if (!streams.ready) return -1;
+  const pid_t child = fork();
+  if (child != 0) return child;
+  // Only async-signal-safe calls between fork and exec.
+  if (chdir(folder.c_str()) != 0) _exit(127);
+  for (int fd = 0; fd < 4; ++fd) {
+    if (streams.fds[fd] < 0) {
+      close(fd);
+    } else if (!move_to(streams.fds[fd], fd)) {
+      _exit(127);
+    }
+  }
+  if (open_file_limit > 0) {
+    const rlimit limit = {static_cast<rlim_t>(open_file_limit),
+                          static_cast<rlim_t>(open_file_limit)};
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(127);
+  }
+  signal(SIGPIPE, SIG_DFL);
+  sigset_t pipe_signal;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  sigprocmask(SIG_UNBLOCK, &pipe_signal, nullptr);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+// Feeds the FIFO `fifo` step by step, once the tool has opened it, each
+// step's bytes only after the terminal at `reader` showed the last one's
+// text, which lands in `shown`.
+void feed_fifo(const std::string& fifo, const std::vector<FeedStep>& feed,
+               int reader, std::string& shown,
+               std::chrono::steady_clock::time_point deadline) {
+  int fd = -1;
+  while (fd < 0 && std::chrono::steady_clock::now() < deadline) {
+    fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) poll(nullptr, 0, 10);
+  }
+  EXPECT_GE(fd, 0) << "the tool never opened " << fifo;
+  for (const FeedStep& step : feed) {
+    if (fd < 0) break;
+    fcntl(fd, F_SETFL, 0);
+    EXPECT_TRUE(write(fd, step.bytes.data(), step.bytes.size()) ==
+                static_cast<ssize_t>(step.bytes.size()));
+    EXPECT_TRUE(step.shown.empty() ||
+                read_until(reader, shown, step.shown, deadline))
+        << "the terminal did not show \"" << step.shown
+        << "\" before the rest of the source came; it showed:\n"
+        << shown;
+  }
+  if (fd >= 0) close(fd);
+}
+
+}  // namespace
+
 ToolRun ToolTest::run(const std::vector<std::string>& args,
                       const RunOptions& options) {
   const std::string out_name = folder_ + ".out";
@@ -183,125 +304,33 @@ ToolRun ToolTest::run(const std::vector<std::string>& args,
   for (std::string& arg : command) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
-  // What the tool gets as descriptors 0 to 3, or -1 for none.  All are
-  // opened close-on-exec, so that the tool inherits nothing else, and lie
-  // above 2, the test program's own standard descriptors being open.
   ToolRun result;
-  int streams[4] = {-1, -1, -1, -1};
-  int reader = -1;  // where standard output is read while the tool runs
-  const int to_file = O_WRONLY | O_CREAT | O_CLOEXEC;
-  if (!options.stdin_closed)
-    streams[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  switch (options.stdout_kind) {
-    case STDOUT_CAUGHT:
-      streams[1] = open(out_name.c_str(), to_file | O_TRUNC, 0600);
-      break;
-    case STDOUT_CLOSED:
-      break;
-    case STDOUT_BROKEN_PIPE:
-      streams[1] = broken_pipe();
-      break;
-    case STDOUT_FILE:
-      streams[1] =
-          open(path(options.stdout_file).c_str(), to_file | O_TRUNC, 0644);
-      break;
-    case STDOUT_APPEND:
-      streams[1] =
-          open(path(options.stdout_file).c_str(), to_file | O_APPEND, 0644);
-      break;
-    case STDOUT_SLOW_PIPE: {
-      int ends[2];
-      if (pipe2(ends, O_CLOEXEC) == 0) {
-        fcntl(ends[1], F_SETFL, O_NONBLOCK);
-        reader = ends[0];
-        streams[1] = ends[1];
-      }
-      break;
-    }
-    case STDOUT_TERMINAL:
-      open_terminal(&reader, &streams[1]);
-      break;
-  }
   if (!options.fifo.empty() && mkfifo(path(options.fifo).c_str(), 0600) != 0) {
     ADD_FAILURE() << "cannot make the FIFO " << options.fifo;
   }
-  if (options.errors_to_output && streams[1] >= 0) {
-    streams[2] = fcntl(streams[1], F_DUPFD_CLOEXEC, 3);
-  } else if (!options.stderr_closed) {
-    streams[2] = open(err_name.c_str(), to_file | O_TRUNC, 0600);
-  }
-  if (options.broken_pipe_as_3) streams[3] = broken_pipe();
-  const bool wanted[4] = {!options.stdin_closed,
-                          options.stdout_kind != STDOUT_CLOSED,
-                          !options.stderr_closed, options.broken_pipe_as_3};
-  bool ready = true;
-  for (int fd = 0; fd < 4; ++fd) {
-    if (wanted[fd] && streams[fd] < 0) ready = false;
-  }
-
-  const pid_t child = ready ? fork() : -1;
-  if (child == 0) {
-    // Only async-signal-safe calls between fork and exec.
-    if (chdir(folder_.c_str()) != 0) _exit(127);
-    for (int fd = 0; fd < 4; ++fd) {
-      if (streams[fd] < 0) {
-        close(fd);
-      } else if (!move_to(streams[fd], fd)) {
-        _exit(127);
-      }
-    }
-    if (options.open_file_limit > 0) {
-      const rlimit limit = {static_cast<rlim_t>(options.open_file_limit),
-                            static_cast<rlim_t>(options.open_file_limit)};
-      if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(127);
-    }
-    // A test program may run with SIGPIPE ignored or blocked, and the tool
-    // would inherit that; it must look after its pipes itself.
-    signal(SIGPIPE, SIG_DFL);
-    sigset_t pipe_signal;
-    sigemptyset(&pipe_signal);
-    sigaddset(&pipe_signal, SIGPIPE);
-    sigprocmask(SIG_UNBLOCK, &pipe_signal, nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  for (const int fd : streams) {
+  const Streams streams =
+      open_streams(options, out_name, err_name, path(options.stdout_file));
+  const pid_t child =
+      start_tool(argv, folder_, streams, options.open_file_limit);
+  for (const int fd : streams.fds) {
     if (fd >= 0) close(fd);
   }
-  EXPECT_TRUE(ready && child > 0) << "cannot start the tool";
+  EXPECT_TRUE(child > 0) << "cannot start the tool";
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::minutes(1);
   if (!options.fifo.empty() && child > 0) {
-    // Opened once the tool has opened it for reading, or not at all.
-    int fifo = -1;
-    while (fifo < 0 && std::chrono::steady_clock::now() < deadline) {
-      fifo =
-          open(path(options.fifo).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-      if (fifo < 0) poll(nullptr, 0, 10);
-    }
-    EXPECT_GE(fifo, 0) << "the tool never opened " << options.fifo;
-    for (const FeedStep& step : options.feed) {
-      if (fifo < 0) break;
-      fcntl(fifo, F_SETFL, 0);
-      EXPECT_TRUE(write(fifo, step.bytes.data(), step.bytes.size()) ==
-                  static_cast<ssize_t>(step.bytes.size()));
-      EXPECT_TRUE(step.shown.empty() ||
-                  read_until(reader, result.out, step.shown, deadline))
-          << "the terminal did not show \"" << step.shown
-          << "\" before the rest of the source came; it showed:\n"
-          << result.out;
-    }
-    if (fifo >= 0) close(fifo);
+    feed_fifo(path(options.fifo), options.feed, streams.reader, result.out,
+              deadline);
   }
-  if (reader >= 0) {
+  if (streams.reader >= 0) {
     if (options.stdout_kind == STDOUT_SLOW_PIPE) {
       // Long enough for the tool to fill the pipe and find it full.
       const timespec wait = {0, 300 * 1000 * 1000};
       nanosleep(&wait, nullptr);
     }
-    read_until(reader, result.out, "",
+    read_until(streams.reader, result.out, "",
                std::chrono::steady_clock::now() + std::chrono::minutes(1));
-    close(reader);
+    close(streams.reader);
     if (options.stdout_kind == STDOUT_TERMINAL) {
       result.out = without_carriage_returns(result.out);
     }
@@ -311,34 +340,35 @@ ToolRun ToolTest::run(const std::vector<std::string>& args,
       WIFEXITED(wait_status)) {
     result.status = WEXITSTATUS(wait_status);
   }
+  if (options.stdout_kind == STDOUT_CAUGHT) result.out = slurp(out_name);
+  if (!options.stderr_closed) result.err = slurp(err_name);
+  std::remove(out_name.c_str());
+  std::remove(err_name.c_str());
+  check_run(result, options);
+  return result;
+}
+
+void ToolTest::check_run(ToolRun& result, const RunOptions& options) const {
   // A Windows program ends its lines with CR LF on standard output, the C
   // runtime's text mode turning every LF into that pair; a bare LF would
   // mean standard output lost its text mode somewhere.
-  if (options.stdout_kind == STDOUT_CAUGHT) result.out = slurp(out_name);
   if (windows_target()) {
     const std::string lines = without_carriage_returns(result.out);
     EXPECT_EQ(result.out.size() - lines.size(),
               static_cast<size_t>(std::count(lines.begin(), lines.end(), '\n')))
         << "every line of a Windows tool ends in CR LF";
     result.out = lines;
-  }
-  if (!options.stderr_closed) result.err = slurp(err_name);
-  if (!windows_target()) {
-    EXPECT_EQ(result.err, options.expect_err) << "standard error";
-  } else {
     EXPECT_NE(without_carriage_returns(result.err).find(options.expect_err),
               std::string::npos)
         << "standard error: " << result.err;
+  } else {
+    EXPECT_EQ(result.err, options.expect_err) << "standard error";
   }
-  std::remove(out_name.c_str());
-  std::remove(err_name.c_str());
-
   for (const auto& [name, bytes] : sources_) {
     const std::string now = read_file(name);
     EXPECT_TRUE(now == bytes) << "source " << name << " changed: " << now.size()
                               << " bytes, were " << bytes.size();
   }
-  return result;
 }
 
 }  // namespace romweave

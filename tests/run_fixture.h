@@ -89,6 +89,9 @@ class ToolTest : public testing::Test {
   // whatever the test program's is.
   ToolRun run(const std::vector<std::string>& args,
               const RunOptions& options = {});
+  // The checks run() makes of a finished run; turns a Windows tool's CR LF
+  // into LF.
+  void check_run(ToolRun& result, const RunOptions& options) const;
 
   // `name` as the tool's messages show it: a to z in capitals.
   static std::string upper(std::string name);
