@@ -44,7 +44,8 @@ std::string note(const std::string& text);
 
 // Each fault in the second of three blocks: how the block is broken, the
 // message, how many of its data bytes reach the destination, and the hint
-// on standard error, where the bytes show what went wrong.
+// on standard error, where the bytes show what went wrong, with the offset
+// of that block in the file.
 struct Fault {
   const char* what;
   void (*damage)(std::string& capture);  // on a three-block capture
@@ -55,55 +56,78 @@ struct Fault {
 
 const size_t SECOND = 132;  // offset of the second block
 
-const Fault FAULTS[] = {
-    {"end of transmission, then EOT and padding",
-     [](std::string& c) { c.replace(SECOND, c.npos, "\x04\x04\x1A\x04\x1A"); },
-     "CAP.BIN: No SOH\n", 0, eot_hint(SECOND)},
-    {"end of transmission, other bytes behind",
-     [](std::string& c) { c[SECOND] = 0x04; }, "CAP.BIN: No SOH\n", 0, ""},
-    {"1K block start", [](std::string& c) { c[SECOND] = 0x02; },
-     "CAP.BIN: No SOH\n", 0, ONE_K_HINT},
-    {"cancelled", [](std::string& c) { c.replace(SECOND, c.npos, "\x18\x18"); },
-     "CAP.BIN: No SOH\n", 0, cancel_hint(SECOND)},
-    {"stray byte", [](std::string& c) { c[SECOND] = 0x55; },
-     "CAP.BIN: No SOH\n", 0, ""},
-    {"block repeated",
-     [](std::string& c) { c.replace(SECOND, 132, c, 0, 132); },
-     "CAP.BIN: Got 1 instead of 2 Block No\n", 0, repeated_block_hint(SECOND)},
-    {"block repeated with a byte changed",
-     [](std::string& c) {
-       c.replace(SECOND, 132, c, 0, 132);
-       c[SECOND + 9] ^= 0x10;
-     },
-     "CAP.BIN: Got 1 instead of 2 Block No\n", 0, ""},
-    {"bad complement", [](std::string& c) { c[SECOND + 2] = 2; },
-     "CAP.BIN: Got 2 instead of 253 Inv. Block No\n", 0, ""},
-    {"checksum differs",
-     [](std::string& c) {
-       c.replace(SECOND + 3, 128, 128, '\x01');  // sums to 128
-       c[SECOND + 131] = 127;
-     },
-     "CAP.BIN: Got 127 instead of 128 as checksum\n", 128, ""},
-};
+std::vector<Fault> faults(uint64_t offset) {
+  return {
+      {"end of transmission, then EOT and padding",
+       [](std::string& c) { c.replace(SECOND, c.npos, "\x04\x04\x1A\x04\x1A"); },
+       "CAP.BIN: No SOH\n", 0, eot_hint(offset)},
+      {"end of transmission, other bytes behind",
+       [](std::string& c) { c[SECOND] = 0x04; }, "CAP.BIN: No SOH\n", 0, ""},
+      {"1K block start", [](std::string& c) { c[SECOND] = 0x02; },
+       "CAP.BIN: No SOH\n", 0, ONE_K_HINT},
+      {"cancelled",
+       [](std::string& c) { c.replace(SECOND, c.npos, "\x18\x18"); },
+       "CAP.BIN: No SOH\n", 0, cancel_hint(offset)},
+      {"stray byte", [](std::string& c) { c[SECOND] = 0x55; },
+       "CAP.BIN: No SOH\n", 0, ""},
+      {"block repeated",
+       [](std::string& c) { c.replace(SECOND, 132, c, 0, 132); },
+       "CAP.BIN: Got 1 instead of 2 Block No\n", 0, repeated_block_hint(offset)},
+      {"block repeated at the very end",
+       [](std::string& c) { c.replace(SECOND, c.npos, c, 0, 132); },
+       "CAP.BIN: Got 1 instead of 2 Block No\n", 0, repeated_block_hint(offset)},
+      {"block repeated with a byte changed",
+       [](std::string& c) {
+         c.replace(SECOND, 132, c, 0, 132);
+         c[SECOND + 9] ^= 0x10;
+       },
+       "CAP.BIN: Got 1 instead of 2 Block No\n", 0, ""},
+      {"bad complement", [](std::string& c) { c[SECOND + 2] = 2; },
+       "CAP.BIN: Got 2 instead of 253 Inv. Block No\n", 0, ""},
+      {"checksum differs",
+       [](std::string& c) {
+         c.replace(SECOND + 3, 128, 128, '\x01');  // sums to 128
+         c[SECOND + 131] = 127;
+       },
+       "CAP.BIN: Got 127 instead of 128 as checksum\n", 128, ""},
+      // A check of the wrong byte would take this one.
+      {"checksum differs, the last data byte being the sum",
+       [](std::string& c) {
+         c.replace(SECOND + 3, 128, std::string(127, '\0') + '\x80');
+         c[SECOND + 131] = 127;
+       },
+       "CAP.BIN: Got 127 instead of 128 as checksum\n", 128, ""},
+  };
+}
 
+// Each fault alone and behind 256 sound blocks, whose numbers bring the
+// next ones back to 1, so that the batch path meets it deep in its loop;
+// and read a byte at a time, so that read_block() takes every block.
 TEST(ReadBlockTest, EachFaultGivesItsOneMessage) {
-  const std::string good = make_capture(3);
-  const std::string image = sample_image(3);
-  for (const Fault& fault : FAULTS) {
-    SCOPED_TRACE(fault.what);
-    std::string capture = good;
-    fault.damage(capture);
-    const Decoded decoded = decode(capture);
-    EXPECT_EQ(decoded.verdict, SOURCE_FAULTY);
-    EXPECT_EQ(decoded.output, progress_lines(0, 0x80) + fault.message);
-    EXPECT_EQ(decoded.hint, fault.hint);
-    EXPECT_EQ(
-        decoded.destination,
-        image.substr(0, 128) +
-            (fault.partial == 0 ? ""
-                                : capture.substr(SECOND + 3, fault.partial)));
-    EXPECT_EQ(decoded.address, 0x80u);
-    EXPECT_EQ(decoded.expected_block, 2u);
+  for (const size_t lead : {0, 256}) {
+    for (const size_t piece : {0, 1}) {
+      const uint64_t address = lead * 128;
+      for (const Fault& fault : faults(lead * 132 + SECOND)) {
+        SCOPED_TRACE(std::string(fault.what) + " behind " +
+                     std::to_string(lead) + " blocks" +
+                     (piece == 0 ? "" : ", a byte at a time"));
+        std::string capture = make_capture(3);
+        fault.damage(capture);
+        const DecodeOptions options = {
+            -1, 0, std::vector<size_t>(piece != 0 ? 1 : 0, piece), false};
+        const Decoded decoded = decode(make_capture(lead) + capture, options);
+        EXPECT_EQ(decoded.verdict, SOURCE_FAULTY);
+        EXPECT_EQ(decoded.output,
+                  progress_lines(0, address + 0x80) + fault.message);
+        EXPECT_EQ(decoded.hint, fault.hint);
+        const std::string partial =
+            fault.partial == 0 ? "" : capture.substr(SECOND + 3, fault.partial);
+        EXPECT_TRUE(decoded.destination ==
+                    sample_image(lead) + sample_image(1) + partial);
+        EXPECT_EQ(decoded.address, address + 0x80);
+        EXPECT_EQ(decoded.expected_block, 2u);
+      }
+    }
   }
 }
 
@@ -174,9 +198,7 @@ TEST(ReadBlockTest, CapturesCutAtEveryLength) {
                        std::to_string(length) + ", pieces of " +
                        (piece.empty() ? "any size" : std::to_string(piece[0])) +
                        (receiver ? ", as a receiver" : ""));
-          DecodeOptions options;
-          options.pieces = piece;
-          options.receiver = receiver;
+          const DecodeOptions options = {-1, 0, piece, receiver};
           const Decoded decoded =
               decode(source.substr(0, header + length), options);
           EXPECT_EQ(decoded.verdict, rest == 0 ? SOURCE_CLEAN : SOURCE_FAULTY);

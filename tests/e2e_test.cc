@@ -418,6 +418,10 @@ TEST_F(RunTest, LinesReachATerminalAsSoonAsTheyAreFinished) {
     EXPECT_EQ(run.out, c.out);
   }
 
+  // Text of many lines, as --help prints, arrives byte for byte.
+  const std::string help = this->run({"--help"}).out;
+  EXPECT_EQ(this->run({"--help"}, terminal).out, help);
+
   const std::string capture = make_capture(3);
   RunOptions slow = terminal;
   slow.fifo = "slow.cap";
