@@ -22,18 +22,20 @@ namespace {
 const char SYNTAX_LINE[] = "Syntax: Romweave source [source ...] destination\n";
 
 const char HELP[] =
-    "       romweave -r|--receiver [--] source [source ...] destination\n"
-    "Joins the data of every block of each source, a raw XMODEM capture\n"
-    "(132-byte blocks with an 8-bit checksum) or one kept as an HP 48\n"
-    "string, into the destination, in the order given.\n"
-    "-r, --receiver  read each capture as an XMODEM receiver would: 1K\n"
-    "                blocks, CRC-16, retransmitted blocks, EOT; a note on\n"
-    "                standard error tells what was skipped.\n"
+    "        romweave -r|--receiver [--] source [source ...] destination\n"
+    "        romweave --help|--version\n"
+    "Joins the data of the blocks of each source, in the order given, into\n"
+    "the destination.  A source is a raw XMODEM capture (132-byte blocks,\n"
+    "8-bit checksum) or one kept as an HP 48 string.\n"
+    "-r, --receiver  (first argument only) read each source as an XMODEM\n"
+    "                receiver would: 1K frames, CRC-16, the sender's\n"
+    "                retransmissions, EOT; a note on standard error tells\n"
+    "                what was skipped.\n"
     "Exit status: 0 image written; 1 a source could not be opened or read;\n"
     "2 the destination could not be written, or is also a source or\n"
     "standard output; 3 a fault in a source's data; 4 wrong arguments;\n"
     "5 image written, but standard output could not be.\n"
-    "See man romweave for the formats and every message.\n";
+    "See man romweave for the formats, the option and every message.\n";
 
 // Buffers for standard output and the destination.  A large image means
 // millions of progress lines and hundreds of megabytes of data, and every
