@@ -24,9 +24,10 @@ const char USAGE[] =
 // image from block index K on, so that captures made with K = 0, then
 // K = the first one's BLOCKS, and so on, join into one sample image.
 const char HELP[] =
-    "Writes a sound XMODEM capture of BLOCKS 132-byte blocks, numbered\n"
-    "from 1, that carries a fixed sample image: something to try romweave\n"
-    "on, or to test it with.\n"
+    "Writes a sound XMODEM capture of BLOCKS blocks, numbered from 1, that\n"
+    "carries a fixed sample image: something to try romweave on, or to\n"
+    "test it with.  Blocks of 128 data bytes take 132 bytes, 133 with a\n"
+    "CRC-16.\n"
     "\n"
     "  --wrap         keep the capture in an HP 48 string (3971 blocks max.)\n"
     "  --crc          end each block in a CRC-16 instead of the checksum\n"
