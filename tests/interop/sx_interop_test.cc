@@ -105,7 +105,7 @@ class SxTest : public ToolTest {
     const std::string name = "payload" + std::to_string(++payloads_) + ".bin";
     write_file(name, payload);
     const Transfer transfer = receive_xmodem(
-        {sx_, "--xmodem", "--binary", path(name)}, ReceiveLimits(), crc);
+        {sx_, "--xmodem", "--binary", path(name)}, ReceiveLimits(), {crc, {}});
     ASSERT_FALSE(transfer.timed_out) << describe(transfer);
     ASSERT_EQ(transfer.status, 0) << describe(transfer);
     // Every block went through at the first try and one EOT closed it.
@@ -321,7 +321,7 @@ TEST(XmodemReceiverTest, GivesUpOnASenderThatStaysSilentOrStalls) {
                &transfer);
   EXPECT_TRUE(transfer.timed_out);
   EXPECT_EQ(transfer.capture, "\x01\x01\xFE");
-  EXPECT_EQ(transfer.blocks, 0);
+  EXPECT_TRUE(transfer.units.empty());
   EXPECT_LT(took, std::chrono::seconds(10));
 }
 
