@@ -395,6 +395,87 @@ TEST_F(SxTest, RealCapturesAreJoinedInOrder) {
   EXPECT_TRUE(same_image(read_file("rom.bin"), image));
 }
 
+// A transfer in which the receiver answered some frames or EOTs with
+// something other than ACK, and what the note must say of it.
+struct LineCase {
+  const char* name;
+  SxMode mode;
+  size_t payload_size;
+  std::vector<LineEvent> events;
+  const char* note;
+};
+
+void PrintTo(const LineCase& line, std::ostream* out) { *out << line.name; }
+
+const LineCase LINE_CASES[] = {
+    {"NakedFrame",
+     CHECKSUM,
+     300,
+     {{LINE_FRAME, 2, ANSWER_NAK}},
+     "a repeated frame skipped at offset 264"},
+    {"GarbledAck",
+     CRC,
+     300,
+     {{LINE_FRAME, 3, ANSWER_GARBLED}},
+     "frames with a CRC-16; a repeated frame skipped at offset 399"},
+    {"DamagedData",
+     CHECKSUM,
+     300,
+     {{LINE_FRAME, 2, ANSWER_DAMAGED, 70}},
+     "a damaged stretch skipped at offset 132"},
+    {"NakedEot", CHECKSUM, 300, {{LINE_EOT, 1, ANSWER_NAK}}, ""},
+    // 1K, 1K, then four blocks: the first refused once, the last damaged
+    // in its start byte.
+    {"OneKAfterNak",
+     ONE_K_AFTER_NAK,
+     2500,
+     {{LINE_FRAME, 1, ANSWER_NAK}, {LINE_FRAME, 7, ANSWER_DAMAGED, 0}},
+     "1K frames; a damaged stretch skipped at offset 3480; a repeated frame "
+     "skipped at offset 1028"},
+    // Three 1K frames, the first damaged while the check is still unknown.
+    {"OneKAfterC",
+     ONE_K_AFTER_C,
+     2 * 1024 + 897,
+     {{LINE_FRAME, 1, ANSWER_DAMAGED, 0},
+      {LINE_FRAME, 3, ANSWER_GARBLED},
+      {LINE_EOT, 1, ANSWER_NAK}},
+     "1K frames with a CRC-16; a damaged stretch skipped at offset 0; a "
+     "repeated frame skipped at offset 3087"},
+};
+
+class SxLineTest : public SxTest,
+                   public testing::WithParamInterface<LineCase> {};
+
+TEST_P(SxLineTest, ReceiverReadsTheCaptureAsRecorded) {
+  const LineCase& line = GetParam();
+  const std::string payload = sample_bytes(line.payload_size, 5000);
+  Transfer transfer;
+  ASSERT_NO_FATAL_FAILURE(send(payload, &transfer, line.mode, line.events));
+  read_as_receiver(payload, line.mode, transfer, line.note);
+}
+
+INSTANTIATE_TEST_SUITE_P(LineEvents, SxLineTest, testing::ValuesIn(LINE_CASES),
+                         [](const testing::TestParamInfo<LineCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// Without --receiver, a frame sent twice still ends the reading at the
+// copy, with the hint that points to the option.
+TEST_F(SxTest, PlainReadingStopsAtAFrameSentTwice) {
+  const std::string payload = sample_bytes(300);
+  Transfer transfer;
+  ASSERT_NO_FATAL_FAILURE(
+      send(payload, &transfer, CHECKSUM, {{LINE_FRAME, 2, ANSWER_NAK}}));
+  write_source("sx.cap", transfer.capture);
+  RunOptions hinted;
+  hinted.expect_err = repeated_block_hint(264);
+  const ToolRun run = this->run({"sx.cap", "rom.bin"}, hinted);
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.out,
+            progress_lines(0, 0x100) + "SX.CAP: Got 2 instead of 3 Block No\n");
+  EXPECT_TRUE(same_image(read_file("rom.bin"), payload.substr(0, 256)));
+}
+
 // A capture made in CRC mode, as when the receiver asked with 'C': its
 // first block fails, and the hint says why.
 TEST_F(SxTest, CrcCaptureGetsItsHint) {
