@@ -476,6 +476,29 @@ TEST_F(SxTest, PlainReadingStopsAtAFrameSentTwice) {
   EXPECT_TRUE(same_image(read_file("rom.bin"), payload.substr(0, 256)));
 }
 
+// A first CRC block whose data also sum to its CRC's high byte, while the
+// low byte is 0x04: read with the checksum it is sound too, and an EOT
+// follows it, as block 2 follows it read with its CRC.  On such a tie the
+// tool takes the checksum and ends at that 0x04 with status 0 and one
+// block; rx writes all five.  One transfer in 65536 made in CRC mode starts
+// so.  Disabled until the tie goes to the reading that finds block 2.
+TEST_F(SxTest, DISABLED_CrcBlockThatAlsoEndsAsAChecksumBlockBeforeAnEot) {
+  std::string payload = sample_bytes(5 * 128, 9000);
+  for (uint32_t n = 0;; ++n) {
+    payload.replace(0, 3,
+                    {static_cast<char>(n), static_cast<char>(n >> 8),
+                     static_cast<char>(n >> 16)});
+    const std::string block = payload.substr(0, 128);
+    unsigned sum = 0;
+    for (char byte : block) sum += static_cast<unsigned char>(byte);
+    const uint16_t crc = bitwise_crc16(block);
+    if ((crc & 0xFF) == XMODEM_EOT && crc >> 8 == (sum & 0xFF)) break;
+  }
+  Transfer transfer;
+  ASSERT_NO_FATAL_FAILURE(send(payload, &transfer, CRC));
+  read_as_receiver(payload, CRC, transfer, "frames with a CRC-16");
+}
+
 // A capture made in CRC mode, as when the receiver asked with 'C': its
 // first block fails, and the hint says why.
 TEST_F(SxTest, CrcCaptureGetsItsHint) {
