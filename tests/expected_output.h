@@ -9,15 +9,20 @@
 
 namespace romweave {
 
+// The progress line printed before an attempt at `address`.
+inline std::string progress_line(uint64_t address) {
+  char line[64];
+  std::snprintf(line, sizeof line, "Checking Address %05llX...\n",
+                static_cast<unsigned long long>(address));
+  return line;
+}
+
 // The progress lines printed before the blocks at addresses `first`,
 // `first` + 128, ... up to and including `last`.
 inline std::string progress_lines(uint64_t first, uint64_t last) {
   std::string lines;
-  char line[64];
   for (uint64_t address = first; address <= last; address += 128) {
-    std::snprintf(line, sizeof line, "Checking Address %05llX...\n",
-                  static_cast<unsigned long long>(address));
-    lines += line;
+    lines += progress_line(address);
   }
   return lines;
 }
@@ -50,6 +55,15 @@ inline std::string repeated_block_hint(uint64_t offset) {
 inline std::string cancel_hint(uint64_t offset) {
   return "Hint: 0x18 at offset " + std::to_string(offset) +
          " cancelled the transmission: the capture is incomplete.\n";
+}
+
+// The note of the receiver's reading on `source` (as the messages show
+// it), saying `what`; none when there is nothing to say.
+inline std::string receiver_note(const std::string& source,
+                                 const std::string& what) {
+  return what.empty() ? std::string()
+                      : "Note: " + source +
+                            ", read as an XMODEM receiver: " + what + ".\n";
 }
 
 constexpr char ONE_K_HINT[] =

@@ -7,7 +7,29 @@
 // sends 132-byte checksum blocks numbered from 1, fills the last block with
 // 0x1A (Ctrl-Z, the CP/M end-of-file mark), ends with one EOT once each
 // block is acknowledged, and exits with status 0.  An empty file is sent as
-// a lone EOT: no block at all.
+// a lone EOT: no block at all.  After 'C' the blocks end in a CRC-16.  With
+// -k it sends 1K frames, each one block number, for as long as more than
+// 896 bytes remain, then 128-byte blocks: its last 1K frame is mostly fill
+// only when 897 to 1023 bytes remain.  After a NAK the 1K frames end in
+// the one-byte checksum, after 'C' in a CRC-16.
+//
+// It answers a NAK at once with the same frame, byte for byte, and a NAK
+// of its EOT with another EOT; 'C' counts as a NAK, but answering the
+// first checksum block with 'C' switches it to CRC-16, that block resent
+// first.  Any other byte where it waits for ACK (0x86 too, an ACK with its
+// top bit flipped) makes it read on: it sends the frame again only after
+// 60 seconds, or at once on a NAK.  So a garbled answer here is followed by
+// the NAK that a receiver sends when its own wait for the next frame runs
+// out.  Each answer counts: a second NAK for one frame has it sent twice
+// more, and the ACKs after it then answer the wrong frames.  Refused
+// eleven times, a frame, or ten times, the EOT, it gives up at once, sends
+// ten CANs and ten backspaces and exits with status 128: only silence
+// costs it time.
+//
+// rx, lrzsz's receiver, writes every data byte of every frame, fill
+// included.  It discards what it read ahead whenever it answers, so it is
+// fed one frame per answer; it waits for a second of quiet on the line
+// before it acknowledges an EOT, and before it refuses most damaged frames.
 
 #include <chrono>
 #include <cstdio>
@@ -46,6 +68,57 @@ std::string filled(const std::string& bytes) {
   return bytes + std::string((128 - bytes.size() % 128) % 128, SX_FILL);
 }
 
+// How sx is asked to send: 'C' or NAK to start, and 1K frames with -k.
+struct SxMode {
+  const char* name;
+  bool crc;
+  bool one_k;
+};
+
+constexpr SxMode CHECKSUM = {"Checksum", false, false};
+constexpr SxMode CRC = {"Crc", true, false};
+constexpr SxMode ONE_K_AFTER_NAK = {"OneKAfterNak", false, true};
+constexpr SxMode ONE_K_AFTER_C = {"OneKAfterC", true, true};
+constexpr SxMode SX_MODES[] = {CHECKSUM, CRC, ONE_K_AFTER_NAK, ONE_K_AFTER_C};
+
+// The data sizes of the frames sx sends for `bytes` bytes: 128-byte
+// blocks, or with -k 1K frames for as long as more than seven blocks'
+// worth remain.
+std::vector<size_t> sx_frames(size_t bytes, bool one_k) {
+  std::vector<size_t> frames;
+  for (size_t sent = 0; sent < bytes; sent += frames.back()) {
+    frames.push_back(one_k && bytes - sent > 7 * 128 ? 1024 : 128);
+  }
+  return frames;
+}
+
+// What the receiver on the line writes: the payload and sx's fill up to
+// the end of its last frame.
+std::string sx_image(const std::string& payload, bool one_k) {
+  size_t size = 0;
+  for (size_t frame : sx_frames(payload.size(), one_k)) size += frame;
+  return payload + std::string(size - payload.size(), SX_FILL);
+}
+
+// The progress lines of the receiver's reading of `transfer`: one before
+// each frame and one at the EOT that ends it.  A frame moves the address
+// on unless it is damaged, or is sent again after a sound frame that was
+// refused (no case here refuses a frame sent again).
+std::string receiver_lines(const Transfer& transfer) {
+  std::string lines;
+  uint64_t address = 0;
+  bool copy = false;
+  for (const LineUnit& unit : transfer.units) {
+    lines += progress_line(address);
+    if (unit.start == XMODEM_EOT) break;
+    if (unit.answer != ANSWER_DAMAGED && !copy) {
+      address += unit.start == XMODEM_STX ? 1024 : 128;
+    }
+    copy = unit.answer == ANSWER_NAK || unit.answer == ANSWER_GARBLED;
+  }
+  return lines;
+}
+
 std::string without_eot(const std::string& capture) {
   return capture.substr(0, capture.size() - 1);
 }
@@ -81,43 +154,94 @@ std::string rom_image() {
   return image;
 }
 
-// Runs the tests on a machine with sx; CI must have it, so there a missing
-// sx is a failure, not a skip.
+// Runs the tests on a machine with lrzsz's sx and rx; CI must have them,
+// so there a missing one is a failure, not a skip.
 class SxTest : public ToolTest {
  protected:
   void SetUp() override {
     ToolTest::SetUp();
     if (HasFatalFailure()) return;
     sx_ = find_sx();
-    if (!sx_.empty()) return;
+    rx_ = find_rx();
+    if (!sx_.empty() && !rx_.empty()) return;
     const char* ci = std::getenv("CI");
     if (ci != nullptr && *ci != '\0') {
-      FAIL() << "sx is not installed: install lrzsz (.ci/interop.sh does)";
+      FAIL()
+          << "sx or rx is not installed: install lrzsz (.ci/interop.sh does)";
     }
-    GTEST_SKIP() << "sx is not installed (apt-get install lrzsz)";
+    GTEST_SKIP() << "sx or rx is not installed (apt-get install lrzsz)";
   }
 
-  // Sends `payload` as a file with `sx --xmodem --binary`, in checksum
-  // mode or, when the receiver asks for it, CRC mode, and leaves in
-  // `capture` every byte that sx sent.
-  void send(const std::string& payload, std::string* capture,
-            bool crc = false) {
-    const std::string name = "payload" + std::to_string(++payloads_) + ".bin";
+  // Sends `payload` as a file with `sx --xmodem --binary` in `mode`, the
+  // receiver answering as `events` say, and leaves in `transfer` what
+  // went over the line.
+  void send(const std::string& payload, Transfer* transfer,
+            const SxMode& mode = CHECKSUM,
+            const std::vector<LineEvent>& events = {}) {
+    const std::string name = "payload" + std::to_string(++files_) + ".bin";
     write_file(name, payload);
-    const Transfer transfer = receive_xmodem(
-        {sx_, "--xmodem", "--binary", path(name)}, ReceiveLimits(), crc);
-    ASSERT_FALSE(transfer.timed_out) << describe(transfer);
-    ASSERT_EQ(transfer.status, 0) << describe(transfer);
-    // Every block went through at the first try and one EOT closed it.
-    const size_t blocks = (payload.size() + 127) / 128;
-    ASSERT_EQ(transfer.capture.size(), blocks * (crc ? 133 : 132) + 1)
-        << describe(transfer);
-    ASSERT_EQ(transfer.capture.back(), XMODEM_EOT) << describe(transfer);
+    std::vector<std::string> command = {sx_, "--xmodem", "--binary"};
+    if (mode.one_k) command.push_back("--1k");
+    command.push_back(path(name));
+    *transfer = receive_xmodem(command, ReceiveLimits(), {mode.crc, events});
+    ASSERT_FALSE(transfer->timed_out) << describe(*transfer);
+    ASSERT_EQ(transfer->status, 0) << describe(*transfer);
+    // Each frame was acknowledged once, in the sizes foreseen, and the
+    // transfer ended in an EOT: one, and one more for each EOT refused.
+    std::vector<size_t> taken;
+    size_t eots = 0;
+    for (const LineUnit& unit : transfer->units) {
+      if (unit.start == XMODEM_EOT) ++eots;
+      if (unit.start != XMODEM_EOT && unit.answer == ANSWER_ACK) {
+        taken.push_back(unit.start == XMODEM_STX ? 1024 : 128);
+      }
+    }
+    size_t eots_refused = 0;
+    for (const LineEvent& event : events) {
+      if (event.kind == LINE_EOT) ++eots_refused;
+    }
+    ASSERT_EQ(taken, sx_frames(payload.size(), mode.one_k))
+        << describe(*transfer);
+    ASSERT_EQ(eots, 1 + eots_refused) << describe(*transfer);
+    ASSERT_EQ(transfer->capture.back(), XMODEM_EOT) << describe(*transfer);
+  }
+
+  void send(const std::string& payload, std::string* capture,
+            const SxMode& mode = CHECKSUM) {
+    Transfer transfer;
+    send(payload, &transfer, mode);
     *capture = transfer.capture;
   }
 
+  // Reads the capture of `transfer`, EOTs and all, with --receiver, and
+  // checks that it gives what rx, fed the same bytes, writes: the payload
+  // and sx's fill; and that the note says `note`.
+  void read_as_receiver(const std::string& payload, const SxMode& mode,
+                        const Transfer& transfer, const std::string& note) {
+    const std::string image = sx_image(payload, mode.one_k);
+    write_source("sx.cap", transfer.capture);
+    RunOptions noted;
+    noted.expect_err = receiver_note("SX.CAP", note);
+    const ToolRun run = this->run({"--receiver", "sx.cap", "rom.bin"}, noted);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, receiver_lines(transfer) + size_line(image.size()));
+    EXPECT_TRUE(same_image(read_file("rom.bin"), image));
+
+    const std::string name = "rx" + std::to_string(++files_) + ".bin";
+    // --unrestrict lets rx write to a path that is not in its folder.
+    std::vector<std::string> command = {rx_, "--xmodem", "--binary", "--quiet",
+                                        "--unrestrict"};
+    if (mode.crc) command.push_back("--with-crc");
+    command.push_back(path(name));
+    std::string messages;
+    EXPECT_EQ(replay_xmodem(command, transfer, ReceiveLimits(), &messages), 0)
+        << messages;
+    EXPECT_TRUE(same_image(read_file(name), image)) << "written by rx";
+  }
+
   std::string sx_;
-  int payloads_ = 0;
+  std::string rx_;
+  int files_ = 0;
 };
 
 struct Payload {
@@ -133,6 +257,8 @@ const Payload PAYLOADS[] = {
     {"OneOverABlock", [] { return sample_bytes(129); }},
     // 301 blocks: numbers 1 to 255, then 0, then 1 to 45.
     {"BlockNumbersWrap", [] { return sample_bytes(300 * 128 + 5); }},
+    // With -k, the least that sx sends as a last 1K frame, mostly fill.
+    {"LastOneKFrameFilled", [] { return sample_bytes(2 * 1024 + 897); }},
     {"RomImage256K", rom_image},
 };
 
@@ -201,6 +327,30 @@ TEST_P(SxPayloadTest, WrappedCaptureConvertsToTheSameImage) {
   }
 }
 
+// What the note says of a clean transfer in `mode`: how its frames end
+// and whether any was 1K; nothing for checksum blocks, or for no frame.
+std::string mode_note(const SxMode& mode, const Transfer& transfer) {
+  bool frames = false, one_k = false;
+  for (const LineUnit& unit : transfer.units) {
+    frames = frames || unit.start != XMODEM_EOT;
+    one_k = one_k || unit.start == XMODEM_STX;
+  }
+  return one_k && mode.crc    ? "1K frames with a CRC-16"
+         : one_k              ? "1K frames"
+         : mode.crc && frames ? "frames with a CRC-16"
+                              : "";
+}
+
+TEST_P(SxPayloadTest, ReceiverReadsEveryModeAsSent) {
+  const std::string payload = GetParam().bytes();
+  for (const SxMode& mode : SX_MODES) {
+    SCOPED_TRACE(mode.name);
+    Transfer transfer;
+    ASSERT_NO_FATAL_FAILURE(send(payload, &transfer, mode));
+    read_as_receiver(payload, mode, transfer, mode_note(mode, transfer));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Payloads, SxPayloadTest, testing::ValuesIn(PAYLOADS),
                          [](const testing::TestParamInfo<Payload>& info) {
                            return std::string(info.param.name);
@@ -245,11 +395,115 @@ TEST_F(SxTest, RealCapturesAreJoinedInOrder) {
   EXPECT_TRUE(same_image(read_file("rom.bin"), image));
 }
 
+// A transfer in which the receiver answered some frames or EOTs with
+// something other than ACK, and what the note must say of it.
+struct LineCase {
+  const char* name;
+  SxMode mode;
+  size_t payload_size;
+  std::vector<LineEvent> events;
+  const char* note;
+};
+
+void PrintTo(const LineCase& line, std::ostream* out) { *out << line.name; }
+
+const LineCase LINE_CASES[] = {
+    {"NakedFrame",
+     CHECKSUM,
+     300,
+     {{LINE_FRAME, 2, ANSWER_NAK}},
+     "a repeated frame skipped at offset 264"},
+    {"GarbledAck",
+     CRC,
+     300,
+     {{LINE_FRAME, 3, ANSWER_GARBLED}},
+     "frames with a CRC-16; a repeated frame skipped at offset 399"},
+    {"DamagedData",
+     CHECKSUM,
+     300,
+     {{LINE_FRAME, 2, ANSWER_DAMAGED, 70}},
+     "a damaged stretch skipped at offset 132"},
+    {"NakedEot", CHECKSUM, 300, {{LINE_EOT, 1, ANSWER_NAK}}, ""},
+    // 1K, 1K, then four blocks: the first refused once, the last damaged
+    // in its start byte.
+    {"OneKAfterNak",
+     ONE_K_AFTER_NAK,
+     2500,
+     {{LINE_FRAME, 1, ANSWER_NAK}, {LINE_FRAME, 7, ANSWER_DAMAGED, 0}},
+     "1K frames; a damaged stretch skipped at offset 3480; a repeated frame "
+     "skipped at offset 1028"},
+    // Three 1K frames, the first damaged while the check is still unknown.
+    {"OneKAfterC",
+     ONE_K_AFTER_C,
+     2 * 1024 + 897,
+     {{LINE_FRAME, 1, ANSWER_DAMAGED, 0},
+      {LINE_FRAME, 3, ANSWER_GARBLED},
+      {LINE_EOT, 1, ANSWER_NAK}},
+     "1K frames with a CRC-16; a damaged stretch skipped at offset 0; a "
+     "repeated frame skipped at offset 3087"},
+};
+
+class SxLineTest : public SxTest,
+                   public testing::WithParamInterface<LineCase> {};
+
+TEST_P(SxLineTest, ReceiverReadsTheCaptureAsRecorded) {
+  const LineCase& line = GetParam();
+  const std::string payload = sample_bytes(line.payload_size, 5000);
+  Transfer transfer;
+  ASSERT_NO_FATAL_FAILURE(send(payload, &transfer, line.mode, line.events));
+  read_as_receiver(payload, line.mode, transfer, line.note);
+}
+
+INSTANTIATE_TEST_SUITE_P(LineEvents, SxLineTest, testing::ValuesIn(LINE_CASES),
+                         [](const testing::TestParamInfo<LineCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// Without --receiver, a frame sent twice still ends the reading at the
+// copy, with the hint that points to the option.
+TEST_F(SxTest, PlainReadingStopsAtAFrameSentTwice) {
+  const std::string payload = sample_bytes(300);
+  Transfer transfer;
+  ASSERT_NO_FATAL_FAILURE(
+      send(payload, &transfer, CHECKSUM, {{LINE_FRAME, 2, ANSWER_NAK}}));
+  write_source("sx.cap", transfer.capture);
+  RunOptions hinted;
+  hinted.expect_err = repeated_block_hint(264);
+  const ToolRun run = this->run({"sx.cap", "rom.bin"}, hinted);
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.out,
+            progress_lines(0, 0x100) + "SX.CAP: Got 2 instead of 3 Block No\n");
+  EXPECT_TRUE(same_image(read_file("rom.bin"), payload.substr(0, 256)));
+}
+
+// A first CRC block whose data also sum to its CRC's high byte, while the
+// low byte is 0x04: read with the checksum it is sound too, and an EOT
+// follows it, as block 2 follows it read with its CRC.  On such a tie the
+// tool takes the checksum and ends at that 0x04 with status 0 and one
+// block; rx writes all five.  One transfer in 65536 made in CRC mode starts
+// so.  Disabled until the tie goes to the reading that finds block 2.
+TEST_F(SxTest, DISABLED_CrcBlockThatAlsoEndsAsAChecksumBlockBeforeAnEot) {
+  std::string payload = sample_bytes(5 * 128, 9000);
+  for (uint32_t n = 0;; ++n) {
+    payload.replace(0, 3,
+                    {static_cast<char>(n), static_cast<char>(n >> 8),
+                     static_cast<char>(n >> 16)});
+    const std::string block = payload.substr(0, 128);
+    unsigned sum = 0;
+    for (char byte : block) sum += static_cast<unsigned char>(byte);
+    const uint16_t crc = bitwise_crc16(block);
+    if ((crc & 0xFF) == XMODEM_EOT && crc >> 8 == (sum & 0xFF)) break;
+  }
+  Transfer transfer;
+  ASSERT_NO_FATAL_FAILURE(send(payload, &transfer, CRC));
+  read_as_receiver(payload, CRC, transfer, "frames with a CRC-16");
+}
+
 // A capture made in CRC mode, as when the receiver asked with 'C': its
 // first block fails, and the hint says why.
 TEST_F(SxTest, CrcCaptureGetsItsHint) {
   std::string capture;
-  ASSERT_NO_FATAL_FAILURE(send(sample_bytes(300 * 128 + 5), &capture, true));
+  ASSERT_NO_FATAL_FAILURE(send(sample_bytes(300 * 128 + 5), &capture, CRC));
   write_source("crc.cap", capture);
   RunOptions hinted;
   hinted.expect_err = CRC_HINT;
@@ -321,7 +575,7 @@ TEST(XmodemReceiverTest, GivesUpOnASenderThatStaysSilentOrStalls) {
                &transfer);
   EXPECT_TRUE(transfer.timed_out);
   EXPECT_EQ(transfer.capture, "\x01\x01\xFE");
-  EXPECT_EQ(transfer.blocks, 0);
+  EXPECT_TRUE(transfer.units.empty());
   EXPECT_LT(took, std::chrono::seconds(10));
 }
 
