@@ -74,7 +74,7 @@ struct Reception {
   int64_t cancel_offset = -1;  // where CAN CAN cancelled, or -1
   // The data bytes the plain reading writes of a damaged frame, kept
   // while the bytes after it are searched.
-  unsigned char damaged_data[ONE_K_DATA_SIZE];
+  unsigned char damaged_data[ONE_K_DATA_SIZE] = {};
 };
 
 // What one attempt did.
@@ -168,7 +168,7 @@ FrameCheck settle_check(Reception& r, size_t data_size) {
 // read-ahead.
 void take_frame(Reception& r, size_t data_size) {
   ConversionState& state = r.state;
-  SourceBuffer& in = state.input;
+  const SourceBuffer& in = state.input;
   const unsigned char* frame = in.bytes + in.begin;
   const size_t size = frame_size(data_size, r.check);
   put_bytes(*state.destination, frame + 3, data_size);
@@ -178,7 +178,7 @@ void take_frame(Reception& r, size_t data_size) {
 
 // The attempt after an EOT at the current position.
 Step after_eot(Reception& r) {
-  SourceBuffer& in = r.state.input;
+  const SourceBuffer& in = r.state.input;
   const int64_t offset = in.position;
   bool only_end_bytes = false;
   switch (find_sound_frame(r.state, r.limit, r.check, &only_end_bytes)) {

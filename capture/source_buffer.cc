@@ -17,7 +17,7 @@ void start_over(SourceBuffer& input) {
 
 }  // namespace
 
-void read_from(SourceBuffer& input, Reader reader) {
+void read_from(SourceBuffer& input, const Reader& reader) {
   start_over(input);
   input.reader = reader;
 }

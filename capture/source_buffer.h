@@ -39,7 +39,7 @@ struct SourceBuffer {
 };
 
 // Makes what `reader` reads the source, from its first byte on.
-void read_from(SourceBuffer& input, Reader reader);
+void read_from(SourceBuffer& input, const Reader& reader);
 
 // fill_source() when the buffer holds fewer than `wanted` unread bytes.
 size_t refill_source(SourceBuffer& input, size_t wanted);

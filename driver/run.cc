@@ -3,6 +3,7 @@
 #include "driver/run.h"
 
 #include <cinttypes>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -195,13 +196,13 @@ ExitStatus follow_command_line(const std::vector<std::string>& arguments,
   // Only the first argument may ask for the receiver's reading; a "--"
   // right behind it lets the first name begin with a dash.  Every other
   // argument is a name, whatever it looks like.
-  size_t first = 1;
+  std::ptrdiff_t first = 1;
   const bool receiver = arguments.size() > 1 && (arguments[1] == "-r" ||
                                                  arguments[1] == "--receiver");
   if (receiver) {
     first = arguments.size() > 2 && arguments[2] == "--" ? 3 : 2;
   }
-  if (arguments.size() < first + 2) {
+  if (arguments.end() - arguments.begin() < first + 2) {
     put_text(out, SYNTAX_LINE, sizeof SYNTAX_LINE - 1);
     return EXIT_SYNTAX;
   }

@@ -15,7 +15,7 @@ bool hand_over(Output& out, const char* bytes, size_t size) {
 
 }  // namespace
 
-Output binary_output(Writer writer, char* buffer, size_t capacity) {
+Output binary_output(const Writer& writer, char* buffer, size_t capacity) {
   Output out;
   out.writer = writer;
   out.buffer = buffer;
@@ -23,7 +23,7 @@ Output binary_output(Writer writer, char* buffer, size_t capacity) {
   return out;
 }
 
-Output text_output(Writer writer, bool by_line, char* buffer,
+Output text_output(const Writer& writer, bool by_line, char* buffer,
                    size_t capacity) {
   Output out = binary_output(writer, buffer, capacity);
   out.crlf = CRLF_LINE_ENDS;

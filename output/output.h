@@ -32,12 +32,12 @@ struct Output {
 };
 
 // An output of binary data to `writer`, buffered in `buffer`.
-Output binary_output(Writer writer, char* buffer, size_t capacity);
+Output binary_output(const Writer& writer, char* buffer, size_t capacity);
 
 // An output of text lines to `writer`, standard output or standard error:
 // line ends as the system wants them, and, `by_line`, each line at once,
 // where a person reads along.
-Output text_output(Writer writer, bool by_line, char* buffer,
+Output text_output(const Writer& writer, bool by_line, char* buffer,
                    size_t capacity);
 
 // Hands the buffered bytes over.  False once the output has failed.

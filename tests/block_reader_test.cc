@@ -300,9 +300,9 @@ std::string frame(unsigned n, const std::string& data, bool crc = false) {
   return out;
 }
 
-std::string block(unsigned n) { return frame(n, sample_image(1, n - 1)); }
+std::string sample_block(unsigned n) { return frame(n, sample_image(1, n - 1)); }
 
-std::string flipped(std::string bytes, size_t at) {
+std::string damaged(std::string bytes, size_t at) {
   bytes[at] = static_cast<char>(bytes[at] ^ 0x20);
   return bytes;
 }
@@ -319,7 +319,7 @@ std::string block_passing_both() {
     for (unsigned last = 0; last < 0x10000; ++last) {
       data[126] = static_cast<char>(last >> 8);
       data[127] = static_cast<char>(last & 0xFF);
-      const std::string one = frame(1, data);
+      std::string one = frame(1, data);
       if (bitwise_crc16(data) ==
           (static_cast<unsigned>(static_cast<unsigned char>(one[131])) << 8 |
            SOH)) {
@@ -334,7 +334,7 @@ std::string block_passing_both() {
 std::string crc_frame_passing_both() {
   for (uint64_t first = 0;; ++first) {
     const std::string data = sample_image(1, first);
-    const std::string crc = frame(1, data, true);
+    std::string crc = frame(1, data, true);
     if (crc.substr(0, 132) == frame(1, data)) return crc;
   }
 }
@@ -350,7 +350,7 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
   const std::string c2 = frame(2, sample_image(1, 1), true);
   // Data holding a frame start with the number expected, where the search
   // must slide its sums along to the real frame.
-  std::string looks_like = block(2);
+  std::string looks_like = sample_block(2);
   looks_like.replace(40, 3, "\x01\x02\xFD");
   std::string crc_looks_like = c1;
   crc_looks_like.replace(40, 3, "\x01\x01\xFE");
@@ -361,18 +361,18 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
   bad_crc.back() = static_cast<char>(bad_crc.back() ^ 1);
   std::string changed = sample_image(1, 1);
   changed[5] = 'x';
-  const unsigned sum2 = static_cast<unsigned char>(block(2)[131]);
+  const unsigned sum2 = static_cast<unsigned char>(sample_block(2)[131]);
   const unsigned crc2 = static_cast<unsigned char>(kc2[1027]) << 8 |
                         static_cast<unsigned char>(kc2[1028]);
-  std::vector<std::string> resent = {block(1)};
+  std::vector<std::string> resent = {sample_block(1)};
   std::vector<size_t> resent_taken = {0};
   std::vector<uint64_t> resent_lines = {0};
   std::string resent_offsets;
   for (unsigned n = 2; n <= 11; ++n) {
     if (n <= 9) resent_offsets += (n > 2 ? n < 9 ? ", " : " and " : "") +
                                   std::to_string(132 + (n - 2) * 264);
-    resent.push_back(flipped(block(n), 70));
-    resent.push_back(block(n));
+    resent.push_back(damaged(sample_block(n), 70));
+    resent.push_back(sample_block(n));
     resent_taken.push_back(resent.size() - 1);
     resent_lines.insert(resent_lines.end(), 2, (n - 1) * 128);
   }
@@ -389,7 +389,7 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
     std::string errors;
   } cases[] = {
       {"ten EOTs, the cancel string and backspaces after the last block",
-       {block(1), block(2), std::string(10, 4) + std::string(10, 0x18) +
+       {sample_block(1), sample_block(2), std::string(10, 4) + std::string(10, 0x18) +
                                 std::string(10, 8)},
        {0, 1}, {0, 0x80, 0x100}, "", "", ""},
       {"CRC-16 frames", {c1, c2, eot + eot}, {0, 1}, {0, 0x80, 0x100}, "", "",
@@ -398,17 +398,17 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
        {k1, frame(2, sample_image(8, 8)), frame(3, sample_image(1, 16)), eot},
        {0, 1, 2}, {0, 0x400, 0x800, 0x880}, "", "", note("1K frames")},
       {"a first block that passes both checks, the checksum's by block 2",
-       {block_passing_both(), block(2), eot}, {0, 1}, {0, 0x80, 0x100}, "",
+       {block_passing_both(), sample_block(2), eot}, {0, 1}, {0, 0x80, 0x100}, "",
        "", ""},
       {"a first CRC frame that passes both checks, the CRC's by frame 2",
        {crc_frame_passing_both(), c2, eot}, {0, 1}, {0, 0x80, 0x100}, "", "",
        note("frames with a CRC-16")},
       {"a damaged frame and the sender's second copy",
-       {block(1), flipped(block(2), 50), block(2), block(3), eot}, {0, 2, 3},
+       {sample_block(1), damaged(sample_block(2), 50), sample_block(2), sample_block(3), eot}, {0, 2, 3},
        {0, 0x80, 0x80, 0x100, 0x180}, "", "",
        note("a damaged stretch skipped at offset 132")},
       {"a damaged frame whose data hold a frame start",
-       {block(1), looks_like, block(2), eot}, {0, 2}, {0, 0x80, 0x80, 0x100},
+       {sample_block(1), looks_like, sample_block(2), eot}, {0, 2}, {0, 0x80, 0x80, 0x100},
        "", "", note("a damaged stretch skipped at offset 132")},
       {"a damaged first CRC frame whose data hold a frame start",
        {crc_looks_like, c1, c2, eot}, {1, 2}, {0, 0, 0x80, 0x100}, "", "",
@@ -418,7 +418,7 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
        note("1K frames with a CRC-16; a damaged stretch skipped at offset "
             "0")},
       {"a copy, damaged, then the copy again",
-       {block(1), block(2), flipped(block(2), 9), block(2), block(3), eot},
+       {sample_block(1), sample_block(2), damaged(sample_block(2), 9), sample_block(2), sample_block(3), eot},
        {0, 1, 4}, {0, 0x80, 0x100, 0x100, 0x180}, "", "",
        note("a damaged stretch skipped at offset 264")},
       {"ten damaged frames, each sent again", resent, resent_taken,
@@ -426,36 +426,36 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
        note("10 damaged stretches skipped at offsets " + resent_offsets +
             " and 2 more")},
       {"garbage between blocks, and the block after it twice",
-       {block(1), "\x55\xAA\x13", block(2), block(2), block(3), eot},
+       {sample_block(1), "\x55\xAA\x13", sample_block(2), sample_block(2), sample_block(3), eot},
        {0, 2, 4}, {0, 0x80, 0x80, 0x100, 0x100, 0x180}, "", "",
        note("a damaged stretch skipped at offset 132; a repeated frame "
             "skipped at offset 267")},
-      {"a lone CAN", {block(1), can, block(2), eot}, {0, 2},
+      {"a lone CAN", {sample_block(1), can, sample_block(2), eot}, {0, 2},
        {0, 0x80, 0x80, 0x100}, "", "",
        note("a damaged stretch skipped at offset 132")},
-      {"a noise EOT", {block(1), eot, block(2), eot}, {0, 2},
+      {"a noise EOT", {sample_block(1), eot, sample_block(2), eot}, {0, 2},
        {0, 0x80, 0x80, 0x100}, "", "", note("a noise EOT skipped at offset 132")},
-      {"a copy at the very end", {block(1), block(2), block(2)}, {0, 1},
+      {"a copy at the very end", {sample_block(1), sample_block(2), sample_block(2)}, {0, 1},
        {0, 0x80, 0x100, 0x100}, "", "",
        note("a repeated frame skipped at offset 264; no EOT at its end, so "
             "the transfer may not have finished")},
       {"an EOT with a copy of the last frame behind it",
-       {block(1), eot, block(1)}, {0}, {0, 0x80}, "", "",
+       {sample_block(1), eot, sample_block(1)}, {0}, {0, 0x80}, "", "",
        note("the EOT at offset 132 ended it, with other bytes behind it")},
       // Faults: the plain reading's message, and its partial data.
       {"a damaged frame, then a frame of another number",
-       {block(1), block(2).substr(0, 131) + char(sum2 + 1), block(4)}, {0},
+       {sample_block(1), sample_block(2).substr(0, 131) + char(sum2 + 1), sample_block(4)}, {0},
        {0, 0x80},
        "Got " + std::to_string((sum2 + 1) & 0xFF) + " instead of " +
            std::to_string(sum2) + " as checksum",
        sample_image(1, 1), ""},
       {"a repeated frame whose data differ",
-       {block(1), block(2), frame(2, changed)}, {0, 1}, {0, 0x80, 0x100},
+       {sample_block(1), sample_block(2), frame(2, changed)}, {0, 1}, {0, 0x80, 0x100},
        "Got 2 instead of 3 Block No", "", ""},
       {"an EOT, then another transfer's block 1",
-       {block(1), eot, frame(1, sample_image(1, 9))}, {0}, {0, 0x80}, "No SOH",
+       {sample_block(1), eot, frame(1, sample_image(1, 9))}, {0}, {0, 0x80}, "No SOH",
        "", ""},
-      {"CAN CAN", {block(1), can + can}, {0}, {0, 0x80}, "No SOH", "",
+      {"CAN CAN", {sample_block(1), can + can}, {0}, {0, 0x80}, "No SOH", "",
        cancel_hint(132)},
       {"a 1K frame whose CRC differs", {kc1, bad_crc}, {0}, {0, 0x400},
        "Got " + std::to_string(crc2 ^ 1) + " instead of " +
