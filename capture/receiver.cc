@@ -8,8 +8,8 @@
 //
 // - A source's check is the one that the first frame taken passes; where
 //   that frame passes both, the one under which the next frame is block 2,
-//   an EOT or the end of the source, and the checksum where that settles
-//   nothing.
+//   else the one under which it is an EOT or the end of the source, and
+//   the checksum where that settles nothing.
 // - A damaged frame, or stray bytes where a frame should start, is skipped
 //   only where the first sound frame after it is the one expected next
 //   (copies of the frame just taken aside): the sender's retransmission.
@@ -133,21 +133,31 @@ FaultReport plain_fault(const unsigned char* frame, size_t got,
           check_wanted(frame + 3, data_size, check)};
 }
 
-// True when, `at` bytes into the `got` at `bytes`, the reading with `check`
-// finds the end of the source (`ends`: nothing comes after those bytes),
-// an EOT, or a sound frame numbered `number`.
-bool reads_on(const unsigned char* bytes, size_t got, bool ends, size_t at,
+// How the reading with one check goes on after a first frame.
+enum Sequel {
+  GOES_ASTRAY,  // to anything else
+  GOES_TO_END,  // to an EOT or the end of the source
+  GOES_ON,      // to a sound frame with the next number
+};
+
+// Where the reading with `check` goes `at` bytes into the `got` at `bytes`
+// (`ends`: nothing comes after those bytes) when it expects `number`.
+Sequel sequel(const unsigned char* bytes, size_t got, bool ends, size_t at,
               FrameCheck check, unsigned number) {
-  if (at >= got) return ends;
-  if (bytes[at] == EOT) return true;
+  if (at >= got) return ends ? GOES_TO_END : GOES_ASTRAY;
+  if (bytes[at] == EOT) return GOES_TO_END;
   const size_t data_size = frame_data_size(bytes[at]);
   return data_size != 0 && got - at >= 2 && bytes[at + 1] == number &&
-         sound(bytes + at, got - at, data_size, check);
+                 sound(bytes + at, got - at, data_size, check)
+             ? GOES_ON
+             : GOES_ASTRAY;
 }
 
 // The check of a source whose first frame, of `data_size` data bytes and
 // at the start of the read-ahead, passes both: the one whose reading goes
-// on to block 2, an EOT or the end; the checksum where both or neither do.
+// on to a sound block 2; else the one whose reading goes on to an EOT or
+// the end; the checksum where both or neither do.  A sound block 2 is the
+// stronger sign: one byte in 256 is an EOT, and a CRC's low byte may be.
 FrameCheck settle_check(Reception& r, size_t data_size) {
   SourceBuffer& in = r.state.input;
   const size_t wanted = frame_size(data_size, CHECK_CRC) + MAX_FRAME_SIZE;
@@ -157,11 +167,11 @@ FrameCheck settle_check(Reception& r, size_t data_size) {
   const bool ends = got < wanted;
   const unsigned char* bytes = in.bytes + in.begin;
   const unsigned next = (r.state.expected_block + 1) & 0xFF;
-  const bool by_sum = reads_on(bytes, got, ends,
-                               frame_size(data_size, CHECK_SUM), CHECK_SUM, next);
-  const bool by_crc = reads_on(bytes, got, ends,
-                               frame_size(data_size, CHECK_CRC), CHECK_CRC, next);
-  return by_crc && !by_sum ? CHECK_CRC : CHECK_SUM;
+  const Sequel by_sum = sequel(bytes, got, ends,
+                              frame_size(data_size, CHECK_SUM), CHECK_SUM, next);
+  const Sequel by_crc = sequel(bytes, got, ends,
+                              frame_size(data_size, CHECK_CRC), CHECK_CRC, next);
+  return by_crc > by_sum ? CHECK_CRC : CHECK_SUM;
 }
 
 // Takes the sound frame, numbered as expected, at the start of the
