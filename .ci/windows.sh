@@ -66,8 +66,7 @@ exe32=$PWD/$cross32/romweave.exe
 # Every test build names its Wine loader.  Only wine starts 32-bit
 # programs; it starts 64-bit ones too, but by handing each on to wine64,
 # which makes the 64-bit end-to-end tests take twice as long as under
-# wine64 alone.
-# Debian keeps both in /usr/lib/wine, off PATH.
+# wine64 alone.  Debian keeps both in /usr/lib/wine, off PATH.
 loader() {
   if [ -x "/usr/lib/wine/$1" ]; then
     echo "/usr/lib/wine/$1"
@@ -92,6 +91,8 @@ step "unit tests for Windows"
 units=build-mingw-tests
 units32=build-mingw32-tests
 unit_build "$units" x86_64 "$wine64"
+# CI's only build with 32-bit sizes and pointers, where a count or an
+# offset that outgrows them would show.
 unit_build "$units32" i686 "$wine32"
 
 # The end-to-end tests are Linux programs that start the .exe under Wine.
