@@ -3,8 +3,10 @@
 #
 #   romweave-VERSION.tar.gz                 the sources (git archive)
 #   romweave_VERSION_ARCH.deb               the Debian package
-#   romweave-VERSION-windows-x86_64.zip     romweave.exe, README, LICENSE and
-#                                           the manual page as plain text
+#   romweave-VERSION-windows-x86_64.zip     romweave.exe for 64-bit Windows,
+#                                           README, LICENSE and the manual
+#                                           page as plain text
+#   romweave-VERSION-windows-x86.zip        the same for 32-bit Windows
 #   romweave-VERSION-linux-ARCH.tar.gz      the static binary, README,
 #                                           LICENSE and the manual page
 #   romweave-VERSION-web.zip                the page that runs the tool in a
@@ -19,7 +21,8 @@
 # commit: two runs on one commit give the same bytes.  VERSION is the one
 # in CMakeLists.txt.  CPACK_PACKAGE_CONTACT in the environment names the
 # package's maintainer.  Needs git, cmake, make, g++, dpkg-dev, file,
-# groff-base, zip, g++-mingw-w64-x86-64 and emscripten; installs nothing.
+# groff-base, zip, g++-mingw-w64-x86-64, g++-mingw-w64-i686 and
+# emscripten; installs nothing.
 set -euo pipefail
 
 fail() {
@@ -32,8 +35,9 @@ cd "$(dirname "$0")/.."
 root=$PWD
 out=${1:-build-release/dist}
 
-for tool in git cmake make g++ x86_64-w64-mingw32-g++ dpkg-buildflags \
-    dpkg-shlibdeps file groff zip gzip tar sha256sum readelf emcmake node; do
+for tool in git cmake make g++ x86_64-w64-mingw32-g++ i686-w64-mingw32-g++ \
+    dpkg-buildflags dpkg-shlibdeps file groff zip gzip tar sha256sum readelf \
+    emcmake node; do
   command -v "$tool" >/dev/null || fail "$tool is missing"
 done
 git rev-parse --verify -q HEAD >/dev/null || fail "not in a git checkout"
@@ -49,8 +53,11 @@ umask 022
 
 work=$root/build-release
 src=$work/src
+# Each Windows the release serves: the name its zip gives it, the
+# processor of its toolchain file and its build folder.
+windows_targets=("x86_64 x86_64 build-mingw" "x86 i686 build-mingw32")
 rm -rf "$src" "$work/build-deb" "$work/build-static" "$work/build-mingw" \
-  "$work/build-web"
+  "$work/build-mingw32" "$work/build-web"
 mkdir -p "$src" "$out"
 out=$(cd "$out" && pwd)
 git archive --format=tar HEAD | tar -x -C "$src"
@@ -97,14 +104,25 @@ deb_build=$work/build-deb
 )
 deb=$(cd "$deb_build" && ls romweave_"$version"_*.deb)
 
-# romweave.exe.  The linker dates it by SOURCE_DATE_EPOCH; it is stripped
-# while linking, since strip would date it anew.
-mingw=$work/build-mingw
-quiet env CXXFLAGS="$prefix_map" LDFLAGS=-s \
-  cmake -S "$src" -B "$mingw" -DCMAKE_BUILD_TYPE=Release \
-  -DROMWEAVE_BUILD_TESTS=OFF \
-  -DCMAKE_TOOLCHAIN_FILE="$src/packaging/mingw-w64-x86_64.cmake"
-quiet cmake --build "$mingw" -j2 --target romweave
+# romweave.exe for each Windows, and the name of its zip.  The linker dates
+# it by SOURCE_DATE_EPOCH; it is stripped while linking, since strip would
+# date it anew.
+windows_zips=()
+for target in "${windows_targets[@]}"; do
+  read -r name processor folder <<<"$target"
+  windows_zips+=("romweave-$version-windows-$name.zip")
+  quiet env CXXFLAGS="$prefix_map" LDFLAGS=-s \
+    cmake -S "$src" -B "$work/$folder" -DCMAKE_BUILD_TYPE=Release \
+    -DROMWEAVE_BUILD_TESTS=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$src/packaging/mingw-w64-$processor.cmake"
+  quiet cmake --build "$work/$folder" -j2 --target romweave
+  # Each zip must hold the program for its own Windows.
+  case $processor:$(file -b "$work/$folder/romweave.exe") in
+    "x86_64:PE32+ executable (console) x86-64"*) ;;
+    "i686:PE32 executable (console) Intel 80386"*) ;;
+    *) fail "$work/$folder/romweave.exe is not a console program for $processor" ;;
+  esac
+done
 
 # The page, built with Emscripten.
 web=$work/build-web
@@ -114,9 +132,8 @@ quiet cmake --build "$web" -j2 --target web
 
 source_tgz=romweave-$version.tar.gz
 linux_tgz=romweave-$version-linux-$(uname -m).tar.gz
-windows_zip=romweave-$version-windows-x86_64.zip
 web_zip=romweave-$version-web.zip
-artifacts=("$source_tgz" "$deb" "$windows_zip" "$linux_tgz" "$web_zip")
+artifacts=("$source_tgz" "$deb" "${windows_zips[@]}" "$linux_tgz" "$web_zip")
 for file in "${artifacts[@]}" SHA256SUMS; do rm -f "$out/$file"; done
 
 git archive --format=tar --prefix="romweave-$version/" HEAD |
@@ -141,20 +158,29 @@ tar -C "$stage" --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 \
   gzip -9 -n >"$out/$linux_tgz"
 
 # Windows users get text files with CR LF line ends and .txt names.
-dir=romweave-$version-windows-x86_64
-mkdir -p "$stage/$dir"
-cp "$mingw/romweave.exe" "$stage/$dir/"
 crlf() { sed 's/$/\r/' "$1" >"$2"; }
-crlf "$src/README.md" "$stage/$dir/README.txt"
-crlf "$src/LICENSE" "$stage/$dir/LICENSE.txt"
-groff -man -Tascii -P-cbu "$mingw/packaging/romweave.1" >"$stage/$dir/romweave.txt.lf"
-crlf "$stage/$dir/romweave.txt.lf" "$stage/$dir/romweave.txt"
-rm "$stage/$dir/romweave.txt.lf"
-settle "$stage/$dir"
-# -X leaves out the owner and the extra time fields; the files are named
-# in a fixed order.
-(cd "$stage" && zip -X -9 -q "$out/$windows_zip" "$dir/" "$dir/LICENSE.txt" \
-  "$dir/README.txt" "$dir/romweave.exe" "$dir/romweave.txt")
+# windows_zip ZIP FOLDER puts romweave.exe from the build FOLDER, the
+# README, the licence and the manual page in ZIP, in a folder named as
+# ZIP is.
+windows_zip() {
+  local dir=${1%.zip}
+  mkdir -p "$stage/$dir"
+  cp "$2/romweave.exe" "$stage/$dir/"
+  crlf "$src/README.md" "$stage/$dir/README.txt"
+  crlf "$src/LICENSE" "$stage/$dir/LICENSE.txt"
+  groff -man -Tascii -P-cbu "$2/packaging/romweave.1" >"$stage/$dir/romweave.txt.lf"
+  crlf "$stage/$dir/romweave.txt.lf" "$stage/$dir/romweave.txt"
+  rm "$stage/$dir/romweave.txt.lf"
+  settle "$stage/$dir"
+  # -X leaves out the owner and the extra time fields; the files are named
+  # in a fixed order.
+  (cd "$stage" && zip -X -9 -q "$out/$1" "$dir/" "$dir/LICENSE.txt" \
+    "$dir/README.txt" "$dir/romweave.exe" "$dir/romweave.txt")
+}
+for index in "${!windows_targets[@]}"; do
+  read -r _ _ folder <<<"${windows_targets[$index]}"
+  windows_zip "${windows_zips[$index]}" "$work/$folder"
+done
 
 # The page's folder, which works where it is unpacked: index.html opens it.
 dir=romweave-$version-web
