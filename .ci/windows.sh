@@ -132,25 +132,23 @@ start_wine() {
 }
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 
-step "end-to-end tests under 64-bit Wine"
-start_wine "$(cd "$host" && pwd)/packaging/wineprefix" "$wine64" "$exe"
-ctest --test-dir "$host" -L wine -j2 --no-tests=error --output-on-failure \
-  --repeat until-pass:3
-# The same server and prefix, which the tests find in the environment.
-step "unit tests under 64-bit Wine"
-ctest --test-dir "$units" -j2 --no-tests=error --output-on-failure \
-  --repeat until-pass:3
-"$wineserver" -k 2>/dev/null || true
-
+# wine_tests BITS HOST UNITS WINE EXE: the end-to-end tests of the build
+# HOST and the unit tests of the build UNITS, under a Wine of their own.
+wine_tests() {
+  step "end-to-end tests under $1-bit Wine"
+  start_wine "$(cd "$2" && pwd)/packaging/wineprefix" "$4" "$5"
+  ctest --test-dir "$2" -L wine -j2 --no-tests=error --output-on-failure \
+    --repeat until-pass:3
+  # The same server and prefix, which the tests find in the environment.
+  step "unit tests under $1-bit Wine"
+  ctest --test-dir "$3" -j2 --no-tests=error --output-on-failure \
+    --repeat until-pass:3
+  "$wineserver" -k 2>/dev/null || true
+}
+wine_tests 64 "$host" "$units" "$wine64" "$exe"
 # A 32-bit prefix of its own: one made for 64-bit Windows would run the
 # 32-bit .exe too, but as 64-bit Windows runs one (WoW64), not as a 32-bit
 # Windows does.
-step "end-to-end tests under 32-bit Wine"
 export WINEARCH=win32
-start_wine "$(cd "$host32" && pwd)/packaging/wineprefix" "$wine32" "$exe32"
-ctest --test-dir "$host32" -L wine -j2 --no-tests=error --output-on-failure \
-  --repeat until-pass:3
-step "unit tests under 32-bit Wine"
-ctest --test-dir "$units32" -j2 --no-tests=error --output-on-failure \
-  --repeat until-pass:3
+wine_tests 32 "$host32" "$units32" "$wine32" "$exe32"
 step "done"
