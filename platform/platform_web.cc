@@ -40,18 +40,16 @@ EM_JS(int, romweave_page_write, (int file, const char* bytes, size_t size), {
       file, HEAPU8.subarray(bytes >>> 0, (bytes >>> 0) + (size >>> 0)));
 });
 
-EM_JS(int, romweave_page_close, (int file), {
-  return Module["romweaveIO"].close(file);
-});
+EM_JS(int, romweave_page_close, (int file),
+      { return Module["romweaveIO"].close(file); });
 
 EM_JS(int, romweave_page_identify_name, (const char* name, size_t length), {
   return Module["romweaveIO"].identifyName(new TextDecoder().decode(
       HEAPU8.subarray(name >>> 0, (name >>> 0) + (length >>> 0))));
 });
 
-EM_JS(int, romweave_page_identify_file, (int file), {
-  return Module["romweaveIO"].identifyFile(file);
-});
+EM_JS(int, romweave_page_identify_file, (int file),
+      { return Module["romweaveIO"].identifyFile(file); });
 
 namespace romweave {
 
