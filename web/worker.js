@@ -40,9 +40,11 @@ ByteSink.prototype.take = function() {
 // a Blob, whose bytes the browser keeps outside the page; the image is
 // those Blobs joined, which copies nothing.  The page only offers the
 // image for download, so it never needs the bytes themselves, and holding
-// them as well would hold them twice.  Each Blob costs about a millisecond
-// however small, so the program's writes are gathered into large pieces.
-var IMAGE_PIECE_SIZE = 1024 * 1024;
+// them as well would hold them twice.  Each Blob costs most of a
+// millisecond however small, so the program's writes are gathered into
+// pieces of a few of them; larger pieces were no faster, and each is held
+// twice until the browser has taken it.
+var IMAGE_PIECE_SIZE = 256 * 1024;
 function ImageSink() {
   this.parts = [];
   this.piece = new Uint8Array(IMAGE_PIECE_SIZE);
@@ -71,17 +73,17 @@ var sources = [];        // {name, file}, in the order given
 var destination = null;  // the one name the program may create
 var total = 0;           // bytes of all sources
 var done = 0;            // of them read so far
-var reported = 0;        // `done` as last posted
-var standardOutput = new ByteSink(64 * 1024);
-var standardError = new ByteSink(1024);
+var reported = -1;       // `done` as last posted
+var standardOutput = null;  // ByteSinks
+var standardError = null;
 var image = null;        // an ImageSink, once the destination is created
 var stoppedAt = -1;
 var unloaded = [];
 
 // What the program's handles lead to: the standard streams from the start,
-// then each file opened, as {source, position} or {sink}.  Closing one
-// takes it out; a handle not here is no file.
-var handles = {1: {sink: standardOutput}, 2: {sink: standardError}};
+// then each file opened, as {source, position, piece, used} or {sink}.
+// Closing one takes it out; a handle not here is no file.
+var handles = {};
 var nextHandle = 3;
 
 // A source is read a piece at a time, as the program asks for its bytes:
@@ -116,6 +118,16 @@ function readPiece(open) {
   return true;
 }
 
+// Posts the progress after a read, at most a hundred times a run, and at
+// its end: also for sources that are all empty.
+function reportProgress() {
+  if (done === reported) return;
+  if (done - reported >= total / 100 || done === total) {
+    reported = done;
+    postMessage({kind: 'progress', done: done, total: total});
+  }
+}
+
 // The calls platform_web.cc makes.  Names are the page's strings; byte
 // arrays are views of the program's memory, good only during the call.
 // Identities: a source's index + 1; the image's, sources.length + 1.
@@ -144,20 +156,16 @@ var romweaveIO = {
   read: function(handle, into) {
     var open = handles[handle];
     if (!open || open.source === undefined) return -1;
-    if (open.used === open.piece.length) {
-      if (open.position >= sources[open.source].file.size) return 0;
-      if (!readPiece(open)) return -1;
-      if (open.piece.length === 0) return 0;
+    if (open.used === open.piece.length &&
+        open.position < sources[open.source].file.size && !readPiece(open)) {
+      return -1;
     }
     var count = Math.min(into.length, open.piece.length - open.used);
     into.set(open.piece.subarray(open.used, open.used + count));
     open.used += count;
     open.position += count;
     done += count;
-    if (done - reported >= total / 100 || done === total) {
-      reported = done;
-      postMessage({kind: 'progress', done: done, total: total});
-    }
+    reportProgress();
     return count;
   },
   // All of `bytes`, kept: 1, or 0 when the handle leads to nothing written.
@@ -195,6 +203,14 @@ function run(message, module) {
   sources = message.sources;
   destination = message.destination;
   sources.forEach(function(source) { total += source.file.size; });
+  // Standard output has room for as much as the sources hold: the program
+  // prints a line of 26 bytes for each block of 132 it reads, so the room
+  // is never outgrown and the bytes are never copied.  Room never written
+  // to costs no memory.
+  standardOutput = new ByteSink(64 * 1024 + total);
+  standardError = new ByteSink(1024);
+  handles[1] = {sink: standardOutput};
+  handles[2] = {sink: standardError};
 
   var status = module.callMain(message.args);
 

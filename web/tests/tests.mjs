@@ -82,6 +82,10 @@ const cases = [
    make(folder) { fs.writeFileSync(path.join(folder, 'notes-é.txt'), 'Not a capture at all.\n'); },
    given: ['notes-é.txt'], listed: ['notes-é.txt'],
    words: /^Fault in notes-é\.txt at address 00000: /},
+  {name: 'an empty file',
+   make(folder) { fs.writeFileSync(path.join(folder, 'empty.cap'), ''); },
+   given: ['empty.cap'], listed: ['empty.cap'],
+   words: /^Clean: 1 source checked and joined into an image of 0 bytes\.$/},
   // Removed after it was chosen: the browser cannot read it, and the tool
   // is told so as it would be of a missing file.
   {name: 'a source gone before the run',
