@@ -42,8 +42,8 @@ ByteSink.prototype.take = function() {
 // image for download, so it never needs the bytes themselves, and holding
 // them as well would hold them twice.  Each Blob costs most of a
 // millisecond however small, so the program's writes are gathered into
-// pieces of a few of them; larger pieces were no faster, and each is held
-// twice until the browser has taken it.
+// pieces; larger ones were no faster on a 4 MiB image, and each is in
+// memory twice until the browser has taken it.
 var IMAGE_PIECE_SIZE = 256 * 1024;
 function ImageSink() {
   this.parts = [];
@@ -80,16 +80,16 @@ var image = null;        // an ImageSink, once the destination is created
 var stoppedAt = -1;
 var unloaded = [];
 
-// What the program's handles lead to: the standard streams from the start,
-// then each file opened, as {source, position, piece, used} or {sink}.
-// Closing one takes it out; a handle not here is no file.
+// What the program's handles lead to: 1 and 2, the standard streams, then
+// each file opened, as {source, position, piece, used} or {sink}.  Closing
+// one takes it out; a handle not here is no file.
 var handles = {};
 var nextHandle = 3;
 
 // A source is read a piece at a time, as the program asks for its bytes:
-// none is ever held whole, nor read at all after the run has stopped.
-// Each read of the browser's costs about a millisecond however small, so
-// the pieces are much larger than the program's reads.
+// only the piece being read is kept, and nothing is read after the run
+// has stopped.  Each read of the browser's costs about a millisecond
+// however small, so the pieces are much larger than the program's reads.
 var PIECE_SIZE = 1024 * 1024;
 var reader = new FileReaderSync();
 
@@ -118,8 +118,8 @@ function readPiece(open) {
   return true;
 }
 
-// Posts the progress after a read, at most a hundred times a run, and at
-// its end: also for sources that are all empty.
+// Posts the progress after a read: at each hundredth of the sources' bytes
+// and at their end, also when they are all empty.
 function reportProgress() {
   if (done === reported) return;
   if (done - reported >= total / 100 || done === total) {
@@ -203,11 +203,11 @@ function run(message, module) {
   sources = message.sources;
   destination = message.destination;
   sources.forEach(function(source) { total += source.file.size; });
-  // Standard output has room for as much as the sources hold: the program
-  // prints a line of 26 bytes for each block of 132 it reads, so the room
-  // is never outgrown and the bytes are never copied.  Room never written
-  // to costs no memory.
-  standardOutput = new ByteSink(64 * 1024 + total);
+  // Standard output has room for a quarter of the sources' bytes and some:
+  // the program prints a line of 26 bytes for each block of 132 it reads,
+  // so the room is not outgrown and the bytes are not copied again.  Room
+  // never written to costs no memory.
+  standardOutput = new ByteSink(64 * 1024 + Math.ceil(total / 4));
   standardError = new ByteSink(1024);
   handles[1] = {sink: standardOutput};
   handles[2] = {sink: standardError};
