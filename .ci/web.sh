@@ -19,6 +19,21 @@ cmake --build build-web -j2 --target web >/dev/null
 step "page built in build-web/web:"
 (cd build-web/web && ls -l)
 
+# The page has no file system: the program reaches the page's files only
+# through platform/platform_web.cc.  A system call it imports (the POSIX
+# platform file linked by mistake, or a C library stream) would run as an
+# empty stub.  The glue names every import of the WebAssembly in one object
+# (asmLibraryArg; wasmImports in later Emscriptens).
+imports=$(grep -o '\(asmLibraryArg\|wasmImports\) *= *{[^}]*}' build-web/web/romweave.js) || {
+  echo "romweave.js: no import object found" >&2
+  exit 1
+}
+if grep -o '[A-Za-z_$]*\(__syscall_\|fd_\)[A-Za-z0-9_$]*' <<<"$imports"; then
+  echo "romweave.js imports the system calls above" >&2
+  exit 1
+fi
+step "romweave.js imports no system call"
+
 (cd web/tests && npm ci --no-audit --no-fund)
 step "test packages installed"
 (cd web/tests && node --test tests.mjs)

@@ -21,7 +21,8 @@
 
 namespace romweave {
 
-// A file descriptor on POSIX systems, a HANDLE on Windows.
+// A file descriptor on POSIX systems, a HANDLE on Windows, one of the
+// page's numbers in the browser.
 using FileHandle = intptr_t;
 // No file: -1 is both an invalid descriptor and INVALID_HANDLE_VALUE.
 constexpr FileHandle NO_FILE = -1;

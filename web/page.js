@@ -28,6 +28,10 @@
   // program is not part of the wait after a click.
   var nextWorker = new Worker(workerUrl);
 
+  // Where the program writes the image.  No chosen file's name holds a '/',
+  // so no source can be taken for it; the name is never shown.
+  var DESTINATION = '/image/rom.bin';
+
   var sources = [];  // File objects, in the order they are joined
   var busy = false;
   var imageUrl = null;
@@ -181,7 +185,7 @@
         return 'Clean: ' + names.length +
             (names.length === 1 ? ' source' : ' sources') +
             ' checked and joined into an image of ' +
-            formatBytes(run.image.length) + '.';
+            formatBytes(run.image.size) + '.';
       case 1:
         return 'Not read: ' + where + ' could not be read' +
             (run.unloaded.indexOf(run.stoppedAt) >= 0 ?
@@ -209,20 +213,21 @@
     outcome.textContent = describe(run, names, stdout);
     outcome.dataset.status = String(run.status);
     // The lines that say something, shown plainly; the progress lines only
-    // in the folded list of all messages.
-    summary.textContent = (stdout + stderr).replace(PROGRESS_LINE, '').trimEnd();
-    messages.textContent = stdout + stderr;
+    // in the folded list of all messages.  Each stream is a text of its own
+    // there: joined, the progress lines of a large run would be copied again.
+    summary.textContent = (stdout.replace(PROGRESS_LINE, '') + stderr).trimEnd();
+    messages.textContent = stdout;
+    messages.append(stderr);
 
     if (imageUrl) URL.revokeObjectURL(imageUrl);
     imageUrl = null;
     save.hidden = run.image === null;
     if (run.image !== null) {
-      imageUrl = URL.createObjectURL(
-          new Blob([run.image], {type: 'application/octet-stream'}));
+      imageUrl = URL.createObjectURL(run.image);
       download.href = imageUrl;
       download.textContent = (run.status === 0 ? 'Download the image' :
                               'Download the partial image, as far as the run got') +
-          ' (' + formatBytes(run.image.length) + ')';
+          ' (' + formatBytes(run.image.size) + ')';
       download.classList.toggle('partial', run.status !== 0);
     }
     result.hidden = false;
@@ -271,9 +276,13 @@
       nextWorker = new Worker(workerUrl);
       fail(event.message || 'the worker stopped');
     };
-    worker.postMessage({sources: sources.map(function(file) {
-      return {name: file.name, file: file};
-    })});
+    // The program's arguments, as on a command line: the names as they
+    // are (the program raises them in its messages itself), then the image.
+    worker.postMessage({
+      args: names.concat([DESTINATION]),
+      destination: DESTINATION,
+      sources: sources.map(function(file) { return {name: file.name, file: file}; }),
+    });
   });
 
   imageName.addEventListener('input', function() {

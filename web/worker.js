@@ -1,27 +1,25 @@
 // The worker's side of the page, run after the module above has defined
 // createRomweave.  One worker makes one run, as one process would: the page
-// posts the sources, in order, as {name, file}; the worker writes them into
-// the module's file system under their names, calls main() with those names
-// and a destination, and posts back the exit status, standard output and
-// standard error byte for byte, and the image as the program left it.
+// posts the arguments of main(), the sources, in order, as {name, file},
+// and the name the program is to write the image to.  The program has no
+// file system: it opens, reads and writes the page's files through the
+// calls in romweaveIO below (platform/platform_web.cc is their other end),
+// and the worker posts back the exit status, standard output and standard
+// error byte for byte, and the image as the program left it.
 //
 // Messages to the page:
 //   {kind: 'progress', done, total}  bytes of all sources read so far
 //   {kind: 'done', status, stdout, stderr, image, stoppedAt, unloaded}
-//       image: the destination's bytes, or null when there is none;
-//       stoppedAt: index of the source the run ended in;
+//       stdout, stderr: the bytes written, as a Uint8Array;
+//       image: the destination, a Blob, or null when it was not created;
+//       stoppedAt: index of the source the run ended in, -1 for none;
 //       unloaded: indices of the sources the browser could not read
 //   {kind: 'failed', message}  the module itself failed
 
-// Where the sources sit (the working folder, so that their names are given
-// as they are and printed as the tool prints them) and the destination,
-// outside it, so that no source name can be the destination's.
-var SOURCE_FOLDER = '/sources';
-var DESTINATION = '/image/rom.bin';
-
-// Bytes written to a standard stream, kept as they come.
-function ByteSink() {
-  this.bytes = new Uint8Array(64 * 1024);
+// Bytes written to a standard stream, kept as they come in one buffer that
+// grows when it must.
+function ByteSink(capacity) {
+  this.bytes = new Uint8Array(capacity);
   this.size = 0;
 }
 ByteSink.prototype.append = function(bytes) {
@@ -38,137 +36,200 @@ ByteSink.prototype.take = function() {
   return this.bytes.subarray(0, this.size);
 };
 
-var standardOutput = new ByteSink();
-var standardError = new ByteSink();
+// The image, handed over as it is written: a piece at a time, each piece
+// a Blob, whose bytes the browser keeps outside the page; the image is
+// those Blobs joined, which copies nothing.  The page only offers the
+// image for download, so it never needs the bytes themselves, and holding
+// them as well would hold them twice.  Each Blob costs about a millisecond
+// however small, so the program's writes are gathered into pieces of
+// 1 MiB: on a 4 MiB image, pieces of 256 KiB took 10 ms longer.
+var IMAGE_PIECE_SIZE = 1024 * 1024;
+function ImageSink() {
+  this.parts = [];
+  this.piece = new Uint8Array(IMAGE_PIECE_SIZE);
+  this.used = 0;
+}
+ImageSink.prototype.append = function(bytes) {
+  for (var at = 0; at < bytes.length;) {
+    var count = Math.min(bytes.length - at, this.piece.length - this.used);
+    this.piece.set(bytes.subarray(at, at + count), this.used);
+    this.used += count;
+    at += count;
+    // The Blob takes a copy, and the piece is filled anew.
+    if (this.used === this.piece.length) {
+      this.parts.push(new Blob([this.piece]));
+      this.used = 0;
+    }
+  }
+};
+ImageSink.prototype.take = function() {
+  this.parts.push(new Blob([this.piece.subarray(0, this.used)]));
+  return new Blob(this.parts, {type: 'application/octet-stream'});
+};
 
-// Compiled while the page's files are read.  Standard input is empty;
-// standard output and standard error are devices, not terminals, as a file
-// or a pipe would be.  Each device hands a write over a byte at a time,
-// which is slow for a large run's progress lines, so run() takes each write
-// whole instead.
+// The run, once the page has posted it.
+var sources = [];        // {name, file}, in the order given
+var destination = null;  // the one name the program may create
+var total = 0;           // bytes of all sources
+var done = 0;            // of them read so far
+var reported = -1;       // `done` as last posted
+var standardOutput = null;  // ByteSinks
+var standardError = null;
+var image = null;        // an ImageSink, once the destination is created
+var stoppedAt = -1;
+var unloaded = [];
+
+// What the program's handles lead to: 1 and 2, the standard streams, then
+// each file opened, as {source, position, piece, used} or {sink}.  Closing
+// one takes it out; a handle not here is no file.
+var handles = {};
+var nextHandle = 3;
+
+// A source is read a piece at a time, as the program asks for its bytes:
+// only the piece being read is kept, and nothing is read after the run
+// has stopped.  Each read of the browser's costs a millisecond or more
+// however small, and smaller reads are slower for each byte too: a 4 MiB
+// source read in pieces of 1 MiB took 10 ms longer than read whole (and
+// the page's renderer then peaked at 3.2 instead of 3.7 times the source).
+var PIECE_SIZE = 4 * 1024 * 1024;
+var reader = new FileReaderSync();
+
+// A source's index for its name, the first source of that name; -1 for none.
+function sourceIndex(name) {
+  for (var i = 0; i < sources.length; i++) {
+    if (sources[i].name === name) return i;
+  }
+  return -1;
+}
+
+// Reads the next piece of an open source: false when the browser could
+// not.  A file smaller than a piece is read whole, not sliced, so that a
+// folder or a file gone is found out even when it looks empty.
+function readPiece(open) {
+  var file = sources[open.source].file;
+  var part = open.position === 0 && file.size <= PIECE_SIZE ? file :
+      file.slice(open.position, open.position + PIECE_SIZE);
+  try {
+    open.piece = new Uint8Array(reader.readAsArrayBuffer(part));
+  } catch (error) {
+    if (unloaded.indexOf(open.source) < 0) unloaded.push(open.source);
+    return false;
+  }
+  open.used = 0;
+  return true;
+}
+
+// Posts the progress after a read: at each hundredth of the sources' bytes
+// and at their end, also when they are all empty.
+function reportProgress() {
+  if (done === reported) return;
+  if (done - reported >= total / 100 || done === total) {
+    reported = done;
+    postMessage({kind: 'progress', done: done, total: total});
+  }
+}
+
+// The calls platform_web.cc makes.  Names are the page's strings; byte
+// arrays are views of the program's memory, good only during the call.
+// Identities: a source's index + 1; the image's, sources.length + 1.
+var romweaveIO = {
+  // A source for reading: its handle, or -1 when there is none of that name
+  // or the browser cannot read it (a folder, or a file moved or changed
+  // since it was chosen).  Its first piece is read to find that out.
+  open: function(name) {
+    var index = sourceIndex(name);
+    if (index < 0) return -1;
+    stoppedAt = index;
+    var open = {source: index, position: 0, piece: null, used: 0};
+    if (!readPiece(open)) return -1;
+    handles[nextHandle] = open;
+    return nextHandle++;
+  },
+  // The destination, created empty; -1 for any other name.
+  create: function(name) {
+    if (name !== destination) return -1;
+    image = new ImageSink();
+    handles[nextHandle] = {sink: image};
+    return nextHandle++;
+  },
+  // Up to into.length bytes into `into`: their number, 0 at the end, -1
+  // when the browser could not read them.
+  read: function(handle, into) {
+    var open = handles[handle];
+    if (!open || open.source === undefined) return -1;
+    if (open.used === open.piece.length &&
+        open.position < sources[open.source].file.size && !readPiece(open)) {
+      return -1;
+    }
+    var count = Math.min(into.length, open.piece.length - open.used);
+    into.set(open.piece.subarray(open.used, open.used + count));
+    open.used += count;
+    open.position += count;
+    done += count;
+    reportProgress();
+    return count;
+  },
+  // All of `bytes`, kept: 1, or 0 when the handle leads to nothing written.
+  write: function(handle, bytes) {
+    var open = handles[handle];
+    if (!open || !open.sink) return 0;
+    open.sink.append(bytes);
+    return 1;
+  },
+  close: function(handle) {
+    if (!handles[handle]) return 0;
+    delete handles[handle];
+    return 1;
+  },
+  identifyName: function(name) {
+    if (name === destination) return image ? sources.length + 1 : 0;
+    return sourceIndex(name) + 1;
+  },
+  identifyFile: function(handle) {
+    var open = handles[handle];
+    if (!open) return 0;
+    if (open.source !== undefined) return open.source + 1;
+    return open.sink === image ? sources.length + 1 : 0;
+  },
+};
+
+// Compiled while the page's files are chosen.
 var moduleReady = createRomweave({
   noInitialRun: true,
   thisProgram: 'romweave',
-  stdin: function() { return null; },
-  stdout: function(byte) { standardOutput.append([byte]); },
-  stderr: function(byte) { standardError.append([byte]); },
+  romweaveIO: romweaveIO,
 });
 
-// Makes the writes to standard stream `fd` go to `sink` whole.
-function takeWrites(FS, fd, sink) {
-  FS.getStream(fd).stream_ops.write = function(stream, buffer, offset, length) {
-    // The bytes as they are, also where `buffer` holds them as signed numbers.
-    sink.append(new Uint8Array(buffer.buffer, buffer.byteOffset + offset, length));
-    return length;
-  };
-}
+function run(message, module) {
+  sources = message.sources;
+  destination = message.destination;
+  sources.forEach(function(source) { total += source.file.size; });
+  // Standard output has room for a quarter of the sources' bytes and some:
+  // the program prints a line of 26 bytes for each block of 132 it reads,
+  // so the room is not outgrown and the bytes are not copied again.  Room
+  // never written to costs no memory.
+  standardOutput = new ByteSink(64 * 1024 + Math.ceil(total / 4));
+  standardError = new ByteSink(1024);
+  handles[1] = {sink: standardOutput};
+  handles[2] = {sink: standardError};
 
-// The browser's copy of each source, or null where it could not be read: a
-// folder, or a file moved or changed since it was chosen.  Such a source is
-// left out of the file system, and the program reports that it cannot open
-// it, as it would for a missing file.
-function readSources(sources) {
-  return Promise.all(sources.map(function(source) {
-    return source.file.arrayBuffer().then(
-        function(buffer) { return new Uint8Array(buffer); },
-        function() { return null; });
-  }));
-}
+  var status = module.callMain(message.args);
 
-function run(sources, contents, module) {
-  var FS = module.FS;
-  FS.mkdir(SOURCE_FOLDER);
-  FS.mkdir(DESTINATION.slice(0, DESTINATION.lastIndexOf('/')));
-  FS.chdir(SOURCE_FOLDER);
-  takeWrites(FS, 1, standardOutput);
-  takeWrites(FS, 2, standardError);
-
-  var total = 0;
-  contents.forEach(function(bytes) { total += bytes ? bytes.length : 0; });
-  var done = 0;
-  var reported = 0;
-  var lastRead = -1;
-  contents.forEach(function(bytes, index) {
-    if (!bytes) return;
-    var name = sources[index].name;
-    var stream = FS.open(name, 'w');
-    // The file system keeps the browser's copy itself instead of a second.
-    FS.write(stream, bytes, 0, bytes.length, 0, true);
-    FS.close(stream);
-    // Every read of the source passes here on its way to the program, which
-    // gives the progress over the bytes of all sources, and which source
-    // the run ended in.
-    var node = FS.lookupPath(name).node;
-    var operations = node.stream_ops;
-    node.stream_ops = Object.assign({}, operations, {
-      read: function(stream, buffer, offset, length, position) {
-        var got = operations.read(stream, buffer, offset, length, position);
-        lastRead = index;
-        done += got;
-        if (done - reported >= total / 100 || done === total) {
-          reported = done;
-          postMessage({kind: 'progress', done: done, total: total});
-        }
-        return got;
-      },
-    });
-  });
-
-  // The file system grows a file by an eighth at a time past a megabyte,
-  // copying it each time, which would make most of a large run's time.  No
-  // image is larger than its sources, so the destination, the only file
-  // written during the run, is given room for that much at once.
-  var MEMFS = FS.filesystems.MEMFS;
-  var expandFileStorage = MEMFS.expandFileStorage;
-  MEMFS.expandFileStorage = function(node, capacity) {
-    expandFileStorage.call(MEMFS, node, Math.max(capacity, total));
-  };
-
-  var status = module.callMain(
-      sources.map(function(source) { return source.name; })
-          .concat([DESTINATION]));
-
-  // The image as the file system holds it, without a copy; none when the
-  // run was refused before the destination was created.
-  var image = null;
-  var found = FS.analyzePath(DESTINATION);
-  if (found.exists) {
-    var file = found.object;
-    image = file.contents ? file.contents.subarray(0, file.usedBytes)
-                          : new Uint8Array(0);
-  }
-  var unloaded = [];
-  contents.forEach(function(bytes, index) {
-    if (!bytes) unloaded.push(index);
-  });
-  // A source that could not be opened was never read: the run ended at the
-  // one after the last source read.
-  var stoppedAt = lastRead;
-  if (status === 1 && unloaded.indexOf(lastRead + 1) >= 0) {
-    stoppedAt = lastRead + 1;
-  }
   var result = {
     kind: 'done',
     status: status,
     stdout: standardOutput.take(),
     stderr: standardError.take(),
-    image: image,
+    image: image ? image.take() : null,
     stoppedAt: stoppedAt,
     unloaded: unloaded,
   };
-  var transfer = [result.stdout.buffer, result.stderr.buffer];
-  if (image) transfer.push(image.buffer);
-  postMessage(result, transfer);
+  postMessage(result, [result.stdout.buffer, result.stderr.buffer]);
 }
 
 self.onmessage = function(event) {
-  var sources = event.data.sources;
-  readSources(sources)
-      .then(function(contents) {
-        return moduleReady.then(function(module) {
-          run(sources, contents, module);
-        });
-      })
+  moduleReady
+      .then(function(module) { run(event.data, module); })
       .catch(function(error) {
         postMessage({kind: 'failed', message: String(error)});
       });

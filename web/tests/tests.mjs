@@ -82,6 +82,10 @@ const cases = [
    make(folder) { fs.writeFileSync(path.join(folder, 'notes-é.txt'), 'Not a capture at all.\n'); },
    given: ['notes-é.txt'], listed: ['notes-é.txt'],
    words: /^Fault in notes-é\.txt at address 00000: /},
+  {name: 'an empty file',
+   make(folder) { fs.writeFileSync(path.join(folder, 'empty.cap'), ''); },
+   given: ['empty.cap'], listed: ['empty.cap'],
+   words: /^Clean: 1 source checked and joined into an image of 0 bytes\.$/},
   // Removed after it was chosen: the browser cannot read it, and the tool
   // is told so as it would be of a missing file.
   {name: 'a source gone before the run',
@@ -179,17 +183,24 @@ async function removeAll(page) {
   while (await page.$('#list .remove')) await page.click('#list .remove');
 }
 
-// Clicks the button and waits for the outcome; returns what the page shows
-// and the time from the click to the outcome, measured in the page.
+// Clicks the button and waits for the outcome; returns what the page shows,
+// every value the progress bar took and the time from the click to the
+// outcome, measured in the page.
 async function assemble(page) {
   const ended = page.workersEnded;
   const shown = await page.evaluate(() => new Promise((resolve) => {
     const outcome = document.getElementById('outcome');
+    const bar = document.getElementById('progress');
+    const progress = [];
+    const watch = new MutationObserver(() => progress.push(bar.value));
+    watch.observe(bar, {attributeFilter: ['value']});
     const started = performance.now();
     new MutationObserver((changes, observer) => {
       if (!outcome.hasAttribute('data-status')) return;
       observer.disconnect();
+      watch.disconnect();
       resolve({
+        progress,
         status: outcome.dataset.status,
         words: outcome.textContent,
         summary: document.getElementById('summary').textContent,
@@ -294,6 +305,11 @@ for (const where of ['folder', 'server']) {
         assert.equal(saved.name, `${c.listed[0]} image.bin`);
         assert.deepEqual(saved.bytes, native.image);
         assert.equal(shown.download.startsWith('Download the partial image'), native.status !== 0);
+        // The bar only moves forward, to its end on a clean run, and through
+        // the values between on a large one.
+        assert.deepEqual(shown.progress, [...shown.progress].sort((a, b) => a - b));
+        if (native.status === 0) assert.equal(shown.progress.at(-1), 1);
+        if (c.timed) assert.ok(shown.progress.some((v) => v > 0 && v < 1), `${shown.progress}`);
         if (c.timed) {
           t.diagnostic(`4 MiB capture, click to outcome: ${shown.milliseconds.toFixed(0)} ms`);
           assert.ok(shown.milliseconds < 1000, `${shown.milliseconds} ms`);
