@@ -9,6 +9,9 @@
   var notice = document.getElementById('notice');
   var list = document.getElementById('list');
   var assemble = document.getElementById('assemble');
+  var receiver = document.getElementById('receiver');
+  var again = document.getElementById('again');
+  var rerun = document.getElementById('rerun');
   var running = document.getElementById('running');
   var progress = document.getElementById('progress');
   var result = document.getElementById('result');
@@ -172,6 +175,18 @@
   // capitals.
   var PROGRESS_LINE = /^Checking Address ([0-9A-F]+)\.\.\.\n/gm;
 
+  // What a receiver's reading says it did, source by source, from its
+  // notes: "NAME: what it skipped".
+  var NOTE = /^Note: (.*), read as an XMODEM receiver: (.*)\.$/gm;
+  function readingNotes(stderr) {
+    var notes = [];
+    for (var match; (match = NOTE.exec(stderr)) !== null;) {
+      notes.push(match[1] + ': ' + match[2]);
+    }
+    return notes.length === 0 ? '' :
+        ' Read as an XMODEM receiver would, ' + notes.join('; ') + '.';
+  }
+
   // The outcome in words, from the exit status, where the run ended and the
   // address of the last block it tried.
   function describe(run, names, stdout) {
@@ -210,8 +225,10 @@
     running.hidden = true;
     var stdout = decode(run.stdout);
     var stderr = decode(run.stderr);
-    outcome.textContent = describe(run, names, stdout);
+    outcome.textContent = describe(run, names, stdout) + readingNotes(stderr);
     outcome.dataset.status = String(run.status);
+    // A hint that the receiver's reading would read the capture as it is.
+    again.hidden = run.receiver || stderr.indexOf('--receiver') < 0;
     // The lines that say something, shown plainly; the progress lines only
     // in the folded list of all messages.  Each stream is a text of its own
     // there: joined, the progress lines of a large run would be copied again.
@@ -240,6 +257,7 @@
     running.hidden = true;
     outcome.textContent = 'The page could not run the program: ' + message;
     outcome.dataset.status = 'failed';
+    again.hidden = true;
     summary.textContent = '';
     messages.textContent = '';
     save.hidden = true;
@@ -247,7 +265,14 @@
     assemble.disabled = sources.length === 0;
   }
 
-  assemble.addEventListener('click', function() {
+  // The arguments of a name: as they are, but for a first name that the
+  // program would take for its option, which goes as a path of its own.
+  function argumentOf(name, first) {
+    return first && !receiver.checked && (name === '-r' || name === '--receiver') ?
+        './' + name : name;
+  }
+
+  function start() {
     if (busy || sources.length === 0) return;
     busy = true;
     assemble.disabled = true;
@@ -257,6 +282,7 @@
     running.hidden = false;
     var names = sources.map(function(file) { return file.name; });
     var worker = nextWorker;
+    var reading = receiver.checked;
     worker.onmessage = function(event) {
       var message = event.data;
       if (message.kind === 'progress') {
@@ -266,6 +292,7 @@
       worker.terminate();
       nextWorker = new Worker(workerUrl);
       if (message.kind === 'done') {
+        message.receiver = reading;
         finish(message, names);
       } else {
         fail(message.message);
@@ -276,13 +303,25 @@
       nextWorker = new Worker(workerUrl);
       fail(event.message || 'the worker stopped');
     };
-    // The program's arguments, as on a command line: the names as they
-    // are (the program raises them in its messages itself), then the image.
-    worker.postMessage({
-      args: names.concat([DESTINATION]),
-      destination: DESTINATION,
-      sources: sources.map(function(file) { return {name: file.name, file: file}; }),
+    // The program's arguments, as on a command line: the option, with a
+    // "--" so that no name is taken for another, the names as they are
+    // (the program raises them in its messages itself), then the image.
+    var given = sources.map(function(file, index) {
+      return {name: argumentOf(file.name, index === 0), file: file};
     });
+    worker.postMessage({
+      args: (reading ? ['--receiver', '--'] : [])
+                .concat(given.map(function(source) { return source.name; }),
+                        [DESTINATION]),
+      destination: DESTINATION,
+      sources: given,
+    });
+  }
+
+  assemble.addEventListener('click', start);
+  rerun.addEventListener('click', function() {
+    receiver.checked = true;
+    start();
   });
 
   imageName.addEventListener('input', function() {

@@ -120,9 +120,10 @@ function readPiece(open) {
 }
 
 // Posts the progress after a read: at each hundredth of the sources' bytes
-// and at their end, also when they are all empty.
+// and at their end, also when they are all empty; nothing while warming up.
+var warming = false;
 function reportProgress() {
-  if (done === reported) return;
+  if (done === reported || warming) return;
   if (done - reported >= total / 100 || done === total) {
     reported = done;
     postMessage({kind: 'progress', done: done, total: total});
@@ -193,16 +194,19 @@ var romweaveIO = {
   },
 };
 
-// Compiled while the page's files are chosen.
-var moduleReady = createRomweave({
-  noInitialRun: true,
-  thisProgram: 'romweave',
-  romweaveIO: romweaveIO,
-});
-
-function run(message, module) {
+// Runs the program as the message asks, from a state of its own, and
+// gives what the page is told.
+function execute(message, module) {
   sources = message.sources;
   destination = message.destination;
+  total = 0;
+  done = 0;
+  reported = -1;
+  image = null;
+  stoppedAt = -1;
+  unloaded = [];
+  handles = {};
+  nextHandle = 3;
   sources.forEach(function(source) { total += source.file.size; });
   // Standard output has room for a quarter of the sources' bytes and some:
   // the program prints a line of 26 bytes for each block of 132 it reads,
@@ -215,7 +219,7 @@ function run(message, module) {
 
   var status = module.callMain(message.args);
 
-  var result = {
+  return {
     kind: 'done',
     status: status,
     stdout: standardOutput.take(),
@@ -224,6 +228,57 @@ function run(message, module) {
     stoppedAt: stoppedAt,
     unloaded: unloaded,
   };
+}
+
+function createProgram() {
+  return createRomweave({
+    noInitialRun: true,
+    thisProgram: 'romweave',
+    romweaveIO: romweaveIO,
+  });
+}
+
+// The browser compiles the program's busiest code a second time, to run
+// faster, once it has run for a while: once for the page, for all its
+// workers, but on the first run it costs that run time, and its renderer
+// memory the size of a capture or more.  So a program of the worker's
+// own first reads half a megabyte of sound blocks made here, and is
+// dropped, while the page's files are chosen.
+function warmUp() {
+  var BLOCKS = 4096;
+  var capture = new Uint8Array(BLOCKS * 132);
+  for (var block = 0; block < BLOCKS; block++) {
+    var at = block * 132;
+    var number = (block + 1) & 0xFF;
+    var sum = 0;
+    capture[at] = 0x01;
+    capture[at + 1] = number;
+    capture[at + 2] = 0xFF - number;
+    for (var i = 0; i < 128; i++) {
+      var byte = (block * 131 + i * 7) & 0xFF;
+      capture[at + 3 + i] = byte;
+      sum += byte;
+    }
+    capture[at + 131] = sum & 0xFF;
+  }
+  var name = '/image/warm-up.bin';
+  return createProgram().then(function(program) {
+    warming = true;
+    try {
+      execute({args: ['warm-up.cap', name], destination: name,
+               sources: [{name: 'warm-up.cap', file: new Blob([capture])}]},
+              program);
+    } finally {
+      warming = false;
+    }
+  });
+}
+
+// Compiled, and warmed up, while the page's files are chosen.
+var moduleReady = warmUp().then(createProgram, createProgram);
+
+function run(message, module) {
+  var result = execute(message, module);
   postMessage(result, [result.stdout.buffer, result.stderr.buffer]);
 }
 

@@ -39,9 +39,11 @@ function mkcapture(...args) {
   assert.equal(run.status, 0, `mkcapture ${args.join(' ')}: ${run.stderr}`);
 }
 
-// What the native tool prints and writes for `names`, run in `folder`.
-function nativeRun(folder, names) {
-  const run = spawnSync(path.join(hostBuild, 'romweave'), [...names, 'rom.bin'],
+// What the native tool prints and writes for `names`, run in `folder`, in
+// the plain reading or as an XMODEM receiver.
+function nativeRun(folder, names, receiver) {
+  const run = spawnSync(path.join(hostBuild, 'romweave'),
+                        [...(receiver ? ['--receiver', '--'] : []), ...names, 'rom.bin'],
                         {cwd: folder, encoding: 'buffer'});
   const image = path.join(folder, 'rom.bin');
   return {
@@ -54,7 +56,8 @@ function nativeRun(folder, names) {
 
 // The cases: each makes its files in a folder of its own, gives them to the
 // page in the order `given`, expects them listed in the order `listed` (the
-// native run gets that order too) and the outcome in words to match `words`.
+// native run gets that order too) and the outcome in words to match `words`,
+// and read as a receiver, `receiverWords` where they differ.
 const cases = [
   {name: 'three parts given out of order',
    make(folder) {
@@ -64,7 +67,8 @@ const cases = [
    },
    given: ['part10.cap', 'part2.cap', 'part1.cap'],
    listed: ['part1.cap', 'part2.cap', 'part10.cap'],
-   words: /^Clean: 3 sources checked and joined into an image of 768 bytes\.$/},
+   words: /^Clean: 3 sources checked and joined into an image of 768 bytes\.$/,
+   receiverWords: /^Clean: 3 sources .* 768 bytes\. Read as an XMODEM receiver would, PART1\.CAP: no EOT at its end/},
   {name: 'a source kept as a calculator string',
    make(folder) { mkcapture('--wrap', '20', path.join(folder, 'dump.hp')); },
    given: ['dump.hp'], listed: ['dump.hp'], words: /^Clean: /},
@@ -76,7 +80,21 @@ const cases = [
      fs.appendFileSync(path.join(folder, 'dump.cap'), Buffer.from([0x04]));
    },
    given: ['dump.cap'], listed: ['dump.cap'],
-   words: /^Fault in dump\.cap at address 00200: /},
+   words: /^Fault in dump\.cap at address 00200: /,
+   receiverWords: /^Clean: 1 source checked and joined into an image of 512 bytes\.$/},
+  // Frames with a CRC-16, which only a receiver's reading takes; one sent
+  // twice, as after a lost acknowledgement.
+  {name: 'a CRC capture with a frame sent twice',
+   make(folder) {
+     const file = path.join(folder, 'crc.cap');
+     mkcapture('--crc', '3', file);
+     const frames = fs.readFileSync(file);
+     fs.writeFileSync(file, Buffer.concat([frames, frames.subarray(266), Buffer.from([0x04])]));
+   },
+   given: ['crc.cap'], listed: ['crc.cap'],
+   words: /^Fault in crc\.cap at address 00000: /,
+   receiverWords: new RegExp('^Clean: .* Read as an XMODEM receiver would, CRC\\.CAP: ' +
+                             'frames with a CRC-16; a repeated frame skipped at offset 399\\.$')},
   // Only a to z are raised in names; the rest of a UTF-8 name passes as it is.
   {name: 'a text file',
    make(folder) { fs.writeFileSync(path.join(folder, 'notes-é.txt'), 'Not a capture at all.\n'); },
@@ -85,7 +103,8 @@ const cases = [
   {name: 'an empty file',
    make(folder) { fs.writeFileSync(path.join(folder, 'empty.cap'), ''); },
    given: ['empty.cap'], listed: ['empty.cap'],
-   words: /^Clean: 1 source checked and joined into an image of 0 bytes\.$/},
+   words: /^Clean: 1 source checked and joined into an image of 0 bytes\.$/,
+   receiverWords: /^Clean: 1 source .* 0 bytes\. Read as an XMODEM receiver would, EMPTY\.CAP: no EOT/},
   // Removed after it was chosen: the browser cannot read it, and the tool
   // is told so as it would be of a missing file.
   {name: 'a source gone before the run',
@@ -186,9 +205,10 @@ async function removeAll(page) {
 // Clicks the button and waits for the outcome; returns what the page shows,
 // every value the progress bar took and the time from the click to the
 // outcome, measured in the page.
-async function assemble(page) {
+// Clicks the button (#assemble, or #rerun) and waits for the outcome.
+async function assemble(page, button = 'assemble') {
   const ended = page.workersEnded;
-  const shown = await page.evaluate(() => new Promise((resolve) => {
+  const shown = await page.evaluate((button) => new Promise((resolve) => {
     const outcome = document.getElementById('outcome');
     const bar = document.getElementById('progress');
     const progress = [];
@@ -206,11 +226,13 @@ async function assemble(page) {
         summary: document.getElementById('summary').textContent,
         messages: document.getElementById('messages').textContent,
         download: document.getElementById('download').textContent,
+        again: !document.getElementById('again').hidden,
+        receiver: document.getElementById('receiver').checked,
         milliseconds: performance.now() - started,
       });
     }).observe(outcome, {attributes: true});
-    document.getElementById('assemble').click();
-  }));
+    document.getElementById(button).click();
+  }), button);
   // The run had a worker of its own, ended with it; one more waits for the
   // next run.
   for (let wait = 0; wait < 50 && (page.workersEnded === ended ||
@@ -282,20 +304,24 @@ for (const where of ['folder', 'server']) {
     });
 
     for (const c of cases) {
-      test(`as the native tool: ${c.name}`, async (t) => {
+      for (const receiver of [false, true]) {
+      test(`as the native tool${receiver ? ', as a receiver' : ''}: ${c.name}`, async (t) => {
         // Copies, so that a case's files can be removed after being chosen.
-        const folder = `${c.folder}-${where}`;
+        const folder = `${c.folder}-${where}-${receiver}`;
         fs.cpSync(c.folder, folder, {recursive: true});
         await removeAll(page);
+        await page.$eval('#receiver', (box, on) => { box.checked = on; }, receiver);
         await (await page.$('#sources')).uploadFile(...c.given.map((name) => path.join(folder, name)));
         assert.deepEqual(await listed(page), c.listed);
         if (c.remove) fs.rmSync(path.join(folder, c.remove));
         const shown = await assemble(page);
-        const native = nativeRun(folder, c.listed);
+        const native = nativeRun(folder, c.listed, receiver);
 
         assert.equal(shown.status, String(native.status));
         assert.equal(shown.messages, native.stdout + native.stderr);
-        assert.match(shown.words, c.words);
+        assert.match(shown.words, receiver ? c.receiverWords || c.words : c.words);
+        // A second run as a receiver is offered where a hint names it.
+        assert.equal(shown.again, native.stderr.includes('--receiver'));
         // The lines that say something shown plainly, a hint among them
         // exactly when the tool gives one.
         assert.deepEqual(plainLines(shown.summary), plainLines(native.stdout + native.stderr));
@@ -315,7 +341,24 @@ for (const where of ['folder', 'server']) {
           assert.ok(shown.milliseconds < 1000, `${shown.milliseconds} ms`);
         }
       });
+      }
     }
+
+    test('runs again as a receiver after a hint that names it', async () => {
+      const c = cases.find((one) => one.name === 'the EOT byte after the last block');
+      await removeAll(page);
+      await page.$eval('#receiver', (box) => { box.checked = false; });
+      await (await page.$('#sources')).uploadFile(...c.given.map((name) => path.join(c.folder, name)));
+      const plain = await assemble(page);
+      assert.equal(plain.again, true);
+      const again = await assemble(page, 'rerun');
+      const native = nativeRun(c.folder, c.listed, true);
+      assert.equal(again.status, String(native.status));
+      assert.equal(again.messages, native.stdout + native.stderr);
+      assert.match(again.words, c.receiverWords);
+      assert.equal(again.receiver, true, 'the box stays ticked for the next run');
+      assert.equal(again.again, false);
+    });
 
     test('makes no request beyond its own files', async () => {
       assert.deepEqual(page.errors, []);
