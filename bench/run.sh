@@ -344,9 +344,10 @@ big=2097152 small=2048
 "$mkcapture" --image "$work/sound-sum.img" "${sound_blocks[sum]}" "$work/sound-sum.cap"
 "$mkcapture" --crc --image "$work/sound-crc.img" "${sound_blocks[crc]}" "$work/sound-crc.cap"
 make_slow_inputs
-# Each fails at the first frame after the sound one, if any: SOH, 1 and FE
-# are no block 1 (FE is no complement of 1), and 01 01 FE or 02 01 FE no
-# block 2; the damaged frames' own data is what the plain reading leaves.
+# Each fails at the first frame after the sound one, if any, as no sound
+# frame follows: 01 01 01 is block 1 with a wrong complement, 01 01 FE and
+# 02 01 FE are block 1 where block 2 is due, and a damaged frame leaves its
+# data, as the plain reading does with a wrong checksum.
 head -c 131 "$work/damaged.cap" | tail -c 128 >"$work/damaged.data"
 damaged_sum=$((127 * 128 / 2 % 256))
 slow_input soh.cap sum "SOH repeated" 0 "Got 1 instead of 254 Inv. Block No" /dev/null
