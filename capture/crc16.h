@@ -76,8 +76,9 @@ constexpr Crc16Table make_crc16_moving_table(size_t length, bool high) {
 uint16_t crc16(const unsigned char* bytes, size_t size);
 
 // Writes to running[i] the CRC of the first i of `size` bytes, for i from 0
-// to `size`.
-void running_crc16(const unsigned char* bytes, size_t size, uint16_t* running);
+// to `size`, and, where `sums` is given, to sums[i] their sum modulo 256.
+void running_crc16(const unsigned char* bytes, size_t size, uint16_t* running,
+                   unsigned char* sums = nullptr);
 
 }  // namespace romweave
 

@@ -97,11 +97,18 @@ FoundFrame find_sound_frame(ConversionState& state, int64_t limit,
       size_t at = span;
       while (at < span_end && !starts_frame(base, at, got)) ++at;
       if (at == span_end) continue;
+      // The data of the span's candidates end at most a frame's data past
+      // it, the shorter frame's where no STX stands in the span.
       const size_t first = at + 3;
-      const size_t last = got < span_end + 3 + ONE_K_DATA_SIZE
-                              ? got
-                              : span_end + 3 + ONE_K_DATA_SIZE;
-      if (sums) {
+      const size_t reach =
+          3 + (std::memchr(base + at, STX, span_end - at) != nullptr
+                   ? ONE_K_DATA_SIZE
+                   : BLOCK_DATA_SIZE);
+      const size_t last = got - span_end < reach ? got : span_end + reach;
+      if (crcs) {
+        running_crc16(base + first, last - first, running_crc,
+                      sums ? running_sum : nullptr);
+      } else {
         unsigned sum = 0;
         running_sum[0] = 0;
         for (size_t i = first; i < last; ++i) {
@@ -109,7 +116,6 @@ FoundFrame find_sound_frame(ConversionState& state, int64_t limit,
           running_sum[i - first + 1] = static_cast<unsigned char>(sum);
         }
       }
-      if (crcs) running_crc16(base + first, last - first, running_crc);
       for (; at < span_end; ++at) {
         if (!starts_frame(base, at, got) ||
             origin + static_cast<int64_t>(at) < skip_until) {
