@@ -86,7 +86,7 @@ enum FoundFrame {
 // while `check` is unknown, fits its data.  Leaves the source at the frame
 // found, or at the end; FOUND_NONE for a read error sets read_failed.  `only_end_bytes` tells whether every byte passed
 // over was EOT, SUB, CAN or BS.  Each position costs the same, whatever
-// the bytes: the data's sum and CRC slide along with the candidates.
+// the bytes: a candidate's sum and CRC come from running values.
 FoundFrame find_sound_frame(ConversionState& state, int64_t limit,
                             FrameCheck check, bool* only_end_bytes);
 
