@@ -60,8 +60,7 @@ void print_fault(ConversionState& state, const FaultReport& report) {
       print(out, "%s: EOF at checksum\n", name);
       break;
     case FAULT_CHECK:
-      print(out, "%s: Got %u instead of %u as checksum\n", name, found,
-            wanted);
+      print(out, "%s: Got %u instead of %u as checksum\n", name, found, wanted);
       break;
   }
 }

@@ -56,7 +56,9 @@ void running_crc16(const unsigned char* bytes, size_t size, uint16_t* running,
   for (; i < size; ++i) {
     crc = crc16_step(static_cast<uint16_t>(crc), bytes[i]);
     running[i + 1] = static_cast<uint16_t>(crc);
-    if (sums != nullptr) sums[i + 1] = static_cast<unsigned char>(sum += bytes[i]);
+    if (sums != nullptr) {
+      sums[i + 1] = static_cast<unsigned char>(sum += bytes[i]);
+    }
   }
 }
 

@@ -47,7 +47,8 @@ inline constexpr const Crc16Table& CRC16_TABLE = CRC16_TABLES[0];
 
 // The CRC of the bytes so far with `byte` added behind them.
 constexpr uint16_t crc16_step(uint16_t crc, unsigned char byte) {
-  return static_cast<uint16_t>(crc << 8 ^ CRC16_TABLE[(crc >> 8 ^ byte) & 0xFF]);
+  return static_cast<uint16_t>(crc << 8 ^
+                               CRC16_TABLE[(crc >> 8 ^ byte) & 0xFF]);
 }
 
 // A CRC moved on by `length` zero bytes, for the CRC's high byte (`high`)

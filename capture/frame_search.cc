@@ -37,7 +37,8 @@ constexpr size_t SPAN = 4096;
 constexpr size_t RUNNING = SPAN + ONE_K_DATA_SIZE + 1;
 // Bytes wanted ahead: the largest frame, and room to go on.
 constexpr size_t WANTED_AHEAD = 2048;
-static_assert(WANTED_AHEAD <= SOURCE_FRONT_ROOM && WANTED_AHEAD > MAX_FRAME_SIZE,
+static_assert(WANTED_AHEAD <= SOURCE_FRONT_ROOM &&
+                  WANTED_AHEAD > MAX_FRAME_SIZE,
               "the read-ahead keeps a frame and its neighbour");
 
 bool is_end_byte(unsigned char byte) {

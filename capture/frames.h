@@ -17,14 +17,14 @@ namespace romweave {
 // at a time meets it.
 enum FrameFault {
   FAULT_NONE,
-  FAULT_NO_SOH,           // the start byte is no frame's
-  FAULT_EOF_AT_NUMBER,    // the source ends before the block number
-  FAULT_NUMBER,           // not the number expected
-  FAULT_EOF_AT_INVERSE,   // the source ends before the complement
-  FAULT_INVERSE,          // not the complement of the number expected
-  FAULT_EOF_AT_DATA,      // the source ends inside the data
-  FAULT_EOF_AT_CHECK,     // the source ends before the whole check
-  FAULT_CHECK,            // the check differs from the data's
+  FAULT_NO_SOH,          // the start byte is no frame's
+  FAULT_EOF_AT_NUMBER,   // the source ends before the block number
+  FAULT_NUMBER,          // not the number expected
+  FAULT_EOF_AT_INVERSE,  // the source ends before the complement
+  FAULT_INVERSE,         // not the complement of the number expected
+  FAULT_EOF_AT_DATA,     // the source ends inside the data
+  FAULT_EOF_AT_CHECK,    // the source ends before the whole check
+  FAULT_CHECK,           // the check differs from the data's
 };
 
 // A fault with what its message shows: the value found (or, at the end of
@@ -84,9 +84,10 @@ enum FoundFrame {
 // state.last_frame; copies are skipped whole.  A frame is sound when it is
 // whole, its complement fits its number and its check, or either check
 // while `check` is unknown, fits its data.  Leaves the source at the frame
-// found, or at the end; FOUND_NONE for a read error sets read_failed.  `only_end_bytes` tells whether every byte passed
-// over was EOT, SUB, CAN or BS.  Each position costs the same, whatever
-// the bytes: a candidate's sum and CRC come from running values.
+// found, or at the end; FOUND_NONE for a read error sets read_failed.
+// `only_end_bytes` tells whether every byte passed over was EOT, SUB, CAN or
+// BS.  Each position costs the same, whatever the bytes: a candidate's sum and
+// CRC come from running values.
 FoundFrame find_sound_frame(ConversionState& state, int64_t limit,
                             FrameCheck check, bool* only_end_bytes);
 

@@ -52,9 +52,9 @@ struct Skips {
 
 // How a source that did not fail came to its end.
 enum Ending {
-  ENDED_AT_EOT,        // an EOT, with nothing but EOT, SUB, CAN or BS behind
+  ENDED_AT_EOT,           // an EOT, with nothing but EOT, SUB, CAN or BS behind
   ENDED_AT_EOT_AND_MORE,  // an EOT, with other bytes behind, but no frame
-  ENDED_WITHOUT_EOT,   // the end of the source or of its string
+  ENDED_WITHOUT_EOT,      // the end of the source or of its string
 };
 
 // The reading of one source.
@@ -94,7 +94,8 @@ unsigned check_found(const unsigned char* at, FrameCheck check) {
   return check == CHECK_CRC ? static_cast<unsigned>(at[0]) << 8 | at[1] : at[0];
 }
 
-unsigned check_wanted(const unsigned char* data, size_t size, FrameCheck check) {
+unsigned check_wanted(const unsigned char* data, size_t size,
+                      FrameCheck check) {
   return check == CHECK_CRC ? crc16(data, size) : sum_of(data, size);
 }
 
@@ -103,8 +104,7 @@ unsigned check_wanted(const unsigned char* data, size_t size, FrameCheck check) 
 // data.
 bool sound(const unsigned char* frame, size_t got, size_t data_size,
            FrameCheck check) {
-  return got >= frame_size(data_size, check) &&
-         (frame[1] ^ frame[2]) == 0xFF &&
+  return got >= frame_size(data_size, check) && (frame[1] ^ frame[2]) == 0xFF &&
          check_found(frame + 3 + data_size, check) ==
              check_wanted(frame + 3, data_size, check);
 }
@@ -167,10 +167,10 @@ FrameCheck settle_check(Reception& r, size_t data_size) {
   const bool ends = got < wanted;
   const unsigned char* bytes = in.bytes + in.begin;
   const unsigned next = (r.state.expected_block + 1) & 0xFF;
-  const Sequel by_sum = sequel(bytes, got, ends,
-                              frame_size(data_size, CHECK_SUM), CHECK_SUM, next);
-  const Sequel by_crc = sequel(bytes, got, ends,
-                              frame_size(data_size, CHECK_CRC), CHECK_CRC, next);
+  const Sequel by_sum = sequel(
+      bytes, got, ends, frame_size(data_size, CHECK_SUM), CHECK_SUM, next);
+  const Sequel by_crc = sequel(
+      bytes, got, ends, frame_size(data_size, CHECK_CRC), CHECK_CRC, next);
   return by_crc > by_sum ? CHECK_CRC : CHECK_SUM;
 }
 
@@ -214,10 +214,9 @@ Step after_damage(Reception& r, size_t got) {
   SourceBuffer& in = state.input;
   const int64_t offset = in.position;
   size_t data_read = 0;
-  const FaultReport fault =
-      plain_fault(in.bytes + in.begin, got,
-                  r.check == CHECK_CRC ? CHECK_CRC : CHECK_SUM,
-                  state.expected_block, &data_read);
+  const FaultReport fault = plain_fault(
+      in.bytes + in.begin, got, r.check == CHECK_CRC ? CHECK_CRC : CHECK_SUM,
+      state.expected_block, &data_read);
   if (data_read > 0) {
     std::memcpy(r.damaged_data, in.bytes + in.begin + 3, data_read);
   }
@@ -274,7 +273,7 @@ Step receive_frame(Reception& r) {
   const unsigned number = frame[1];
   if (number == state.expected_block) {
     if (r.check == CHECK_UNKNOWN) {
-      r.check = !crc_ok ? CHECK_SUM
+      r.check = !crc_ok   ? CHECK_SUM
                 : !sum_ok ? CHECK_CRC
                           : settle_check(r, data_size);
       if (in.read_failed) return STEP_END;
@@ -307,10 +306,13 @@ void append_skips(std::string& text, const Skips& skips, const char* one,
   }
   std::snprintf(number, sizeof number, "%" PRIu64, skips.count);
   text += std::string(number) + " " + many + " skipped at offsets ";
-  const uint64_t listed = skips.count < NOTE_OFFSETS ? skips.count : NOTE_OFFSETS;
+  const uint64_t listed =
+      skips.count < NOTE_OFFSETS ? skips.count : NOTE_OFFSETS;
   for (uint64_t i = 0; i < listed; ++i) {
     std::snprintf(number, sizeof number, "%" PRId64, skips.first[i]);
-    if (i > 0) text += i + 1 == listed && listed == skips.count ? " and " : ", ";
+    if (i > 0) {
+      text += i + 1 == listed && listed == skips.count ? " and " : ", ";
+    }
     text += number;
   }
   if (skips.count > listed) {
@@ -357,8 +359,9 @@ SourceVerdict receive_source(ConversionState& state, int32_t payload_end) {
   // Blocks with the checksum go the batch path's way, up to those that end
   // at or before the string's end: a receiver's frame never runs past it.
   const int32_t whole_blocks_end =
-      payload_end == NO_LIMIT ? NO_LIMIT
-                              : payload_end - static_cast<int32_t>(BLOCK_SIZE - 1);
+      payload_end == NO_LIMIT
+          ? NO_LIMIT
+          : payload_end - static_cast<int32_t>(BLOCK_SIZE - 1);
   Step step;
   do {
     if (r.check == CHECK_SUM) take_sound_blocks(state, whole_blocks_end);

@@ -123,8 +123,8 @@ void take_sound_blocks(ConversionState& state, int32_t payload_end) {
     keep_in_place(destination, static_cast<size_t>(data - data_start));
     if (in_place) keep_in_place(out, static_cast<size_t>(text - text_start));
     if (taken > 0) {
-      book_taken_frames(state, block - BLOCK_SIZE, BLOCK_SIZE,
-                        BLOCK_DATA_SIZE, taken);
+      book_taken_frames(state, block - BLOCK_SIZE, BLOCK_SIZE, BLOCK_DATA_SIZE,
+                        taken);
     }
     if (taken < count) return;
   }

@@ -30,9 +30,9 @@ struct SourceBuffer {
   alignas(4096) unsigned char bytes[SOURCE_FRONT_ROOM + SOURCE_BUFFER_SIZE];
   size_t begin = SOURCE_FRONT_ROOM;  // index of the next unread byte
   size_t end = SOURCE_FRONT_ROOM;    // one past the last byte read
-  int64_t position = 0;             // file offset of bytes[begin]
-  bool at_eof = false;              // the source has no more bytes
-  bool stream_failed = false;       // the source reported an error, not an end
+  int64_t position = 0;              // file offset of bytes[begin]
+  bool at_eof = false;               // the source has no more bytes
+  bool stream_failed = false;        // the source reported an error, not an end
   // A decoder needed a byte that the source failed to give.  Read-ahead
   // that fails past the bytes a decoder needs sets only stream_failed.
   bool read_failed = false;

@@ -197,8 +197,8 @@ ExitStatus follow_command_line(const std::vector<std::string>& arguments,
   // right behind it lets the first name begin with a dash.  Every other
   // argument is a name, whatever it looks like.
   std::ptrdiff_t first = 1;
-  const bool receiver = arguments.size() > 1 && (arguments[1] == "-r" ||
-                                                 arguments[1] == "--receiver");
+  const bool receiver = arguments.size() > 1 &&
+                        (arguments[1] == "-r" || arguments[1] == "--receiver");
   if (receiver) {
     first = arguments.size() > 2 && arguments[2] == "--" ? 3 : 2;
   }
@@ -215,10 +215,10 @@ ExitStatus follow_command_line(const std::vector<std::string>& arguments,
 
 int run_conversion(int argc, char** argv) {
   const bool output_closed = secure_standard_streams();
-  Output out = text_output(text_writer(standard_output()),
-                           output_kind(standard_output()) != OUTPUT_FILE,
-                           standard_output_buffer,
-                           sizeof standard_output_buffer);
+  Output out =
+      text_output(text_writer(standard_output()),
+                  output_kind(standard_output()) != OUTPUT_FILE,
+                  standard_output_buffer, sizeof standard_output_buffer);
   Output err = text_output(text_writer(standard_error()),
                            output_kind(standard_error()) != OUTPUT_FILE,
                            standard_error_buffer, sizeof standard_error_buffer);

@@ -216,8 +216,6 @@ Expected expect(const Source& source, uint64_t address) {
   }
 }
 
-
-
 bool starts_with(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -282,16 +280,19 @@ Outcome receive_sources(const std::vector<Source>& sources, bool whole) {
       CHECK(starts_with(lines, progress_lines(address_before, address_before)));
       if (end != SOURCE_UNREADABLE) {
         const std::string last = progress_lines(state.address, state.address);
-        CHECK(lines.compare(lines.size() - last.size(), last.size(), last) == 0);
+        CHECK(lines.compare(lines.size() - last.size(), last.size(), last) ==
+              0);
       }
     }
-    const std::string note = "Note: " + source.name + ", read as an XMODEM receiver: ";
-    const std::string hint =
-        starts_with(errors, note) ? errors.substr(errors.find('\n') + 1) : errors;
+    const std::string note =
+        "Note: " + source.name + ", read as an XMODEM receiver: ";
+    const std::string hint = starts_with(errors, note)
+                                 ? errors.substr(errors.find('\n') + 1)
+                                 : errors;
     CHECK(end != SOURCE_UNREADABLE || errors.empty());
-    CHECK(hint.empty() || (end == SOURCE_FAULTY &&
-                           starts_with(hint, "Hint: 0x18 at offset ") &&
-                           hint.find('\n') == hint.size() - 1));
+    CHECK(hint.empty() ||
+          (end == SOURCE_FAULTY && starts_with(hint, "Hint: 0x18 at offset ") &&
+           hint.find('\n') == hint.size() - 1));
     if (end != SOURCE_CLEAN) break;
   }
   return outcome;

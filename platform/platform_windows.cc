@@ -60,7 +60,6 @@ bool identify(HANDLE file, FileIdentity* identity) {
   return true;
 }
 
-
 // Writes UTF-8 text to a console as characters.  Whole lines come here, a
 // long one handed over whole, so no character is split between two calls.
 bool write_to_console(const Writer& writer, const char* text, size_t size) {
@@ -118,7 +117,6 @@ bool write_all(FileHandle file, const char* bytes, size_t size) {
   }
   return true;
 }
-
 
 Writer text_writer(FileHandle file) {
   Writer writer = file_writer(file);

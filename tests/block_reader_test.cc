@@ -59,7 +59,9 @@ const size_t SECOND = 132;  // offset of the second block
 std::vector<Fault> faults(uint64_t offset) {
   return {
       {"end of transmission, then EOT and padding",
-       [](std::string& c) { c.replace(SECOND, c.npos, "\x04\x04\x1A\x04\x1A"); },
+       [](std::string& c) {
+         c.replace(SECOND, c.npos, "\x04\x04\x1A\x04\x1A");
+       },
        "CAP.BIN: No SOH\n", 0, eot_hint(offset)},
       {"end of transmission, other bytes behind",
        [](std::string& c) { c[SECOND] = 0x04; }, "CAP.BIN: No SOH\n", 0, ""},
@@ -72,10 +74,12 @@ std::vector<Fault> faults(uint64_t offset) {
        "CAP.BIN: No SOH\n", 0, ""},
       {"block repeated",
        [](std::string& c) { c.replace(SECOND, 132, c, 0, 132); },
-       "CAP.BIN: Got 1 instead of 2 Block No\n", 0, repeated_block_hint(offset)},
+       "CAP.BIN: Got 1 instead of 2 Block No\n", 0,
+       repeated_block_hint(offset)},
       {"block repeated at the very end",
        [](std::string& c) { c.replace(SECOND, c.npos, c, 0, 132); },
-       "CAP.BIN: Got 1 instead of 2 Block No\n", 0, repeated_block_hint(offset)},
+       "CAP.BIN: Got 1 instead of 2 Block No\n", 0,
+       repeated_block_hint(offset)},
       {"block repeated with a byte changed",
        [](std::string& c) {
          c.replace(SECOND, 132, c, 0, 132);
@@ -300,7 +304,9 @@ std::string frame(unsigned n, const std::string& data, bool crc = false) {
   return out;
 }
 
-std::string sample_block(unsigned n) { return frame(n, sample_image(1, n - 1)); }
+std::string sample_block(unsigned n) {
+  return frame(n, sample_image(1, n - 1));
+}
 
 std::string damaged(std::string bytes, size_t at) {
   bytes[at] = static_cast<char>(bytes[at] ^ 0x20);
@@ -356,8 +362,9 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
   std::vector<uint64_t> resent_lines = {0};
   std::string resent_offsets;
   for (unsigned n = 2; n <= 11; ++n) {
-    if (n <= 9) resent_offsets += (n > 2 ? n < 9 ? ", " : " and " : "") +
-                                  std::to_string(132 + (n - 2) * 264);
+    if (n <= 9)
+      resent_offsets += (n > 2 ? n < 9 ? ", " : " and " : "") +
+                        std::to_string(132 + (n - 2) * 264);
     resent.push_back(damaged(sample_block(n), 70));
     resent.push_back(sample_block(n));
     resent_taken.push_back(resent.size() - 1);
@@ -366,6 +373,7 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
   resent_offsets.replace(resent_offsets.rfind(" and "), 5, ", ");
   resent.push_back(eot);
   resent_lines.push_back(11 * 128);
+  // clang-format off
   const struct {
     const char* what;
     std::vector<std::string> parts;
@@ -458,6 +466,7 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
        {wrapper_header(600), k1}, {}, {0}, "EOF at Databyte 597",
        sample_image(8).substr(0, 597), ""},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     std::string capture, image;
@@ -466,11 +475,14 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
       image += c.parts[i].substr(3, c.parts[i][0] == SOH ? 128 : 1024);
     }
     std::string output;
-    for (const uint64_t address : c.lines) output += progress_lines(address, address);
+    for (const uint64_t address : c.lines) {
+      output += progress_lines(address, address);
+    }
     if (!c.message.empty()) output += "CAP.BIN: " + c.message + "\n";
     image += c.left;
     const Decoded decoded = decode(capture, {-1, 0, {}, true});
-    EXPECT_EQ(decoded.verdict, c.message.empty() ? SOURCE_CLEAN : SOURCE_FAULTY);
+    EXPECT_EQ(decoded.verdict,
+              c.message.empty() ? SOURCE_CLEAN : SOURCE_FAULTY);
     EXPECT_EQ(decoded.output, output);
     EXPECT_EQ(decoded.hint, c.errors);
     EXPECT_TRUE(decoded.destination == image)

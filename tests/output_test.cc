@@ -1,10 +1,11 @@
 // What an Output makes of a writer that fails.
 
+#include "output/output.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "output/output.h"
 #include "tests/memory_io.h"
 
 namespace romweave {

@@ -1,8 +1,8 @@
 // mkcapture: writes a sound sample capture, and optionally the image that
 // it carries, for demonstrations, benchmarks and fuzzing seeds.
 //
-//   mkcapture [--wrap] [--crc] [--1k] [--first K] [--image IMAGE] BLOCKS CAPTURE
-//   mkcapture --help
+//   mkcapture [--wrap] [--crc] [--1k] [--first K] [--image IMAGE] BLOCKS
+//   CAPTURE mkcapture --help
 
 #include <cstdio>
 #include <cstdlib>
