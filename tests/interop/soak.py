@@ -1,20 +1,17 @@
 #!/usr/bin/python3
 """A seeded soak of `romweave --receiver` against real XMODEM peers.
 
-Each transfer sends a payload from a real sender (lrzsz's sx, plain or with
--k, or python3-xmodem in its xmodem or xmodem1k mode) to lrzsz's rx through
-a relay that damages the line where the seed says and keeps every byte it
+Each transfer sends a payload from a real sender (lrzsz's sx, plain or -k,
+or python3-xmodem in its xmodem or xmodem1k mode) to lrzsz's rx through a
+relay that damages the line where the seed says and keeps every byte it
 passes towards rx: the capture.  The truth is the payload and the sender's
 fill up to its last frame.  romweave must read each capture into exactly
 the truth or refuse it (status 3); where rx took the truth it must take it
-too, unless it refused noise before the final EOT that its rules refuse:
-64 bytes or more, a CAN CAN, or a start byte followed by the number
-expected next and its complement.  Anything else is a disagreement: its
-capture and story are kept in OUT/cases, and the run fails.
-
-The seed fixes the payloads and the faults, but the bytes on the line also
-depend on timing: a kept capture is the evidence, and --replay reads kept
-cases again, with the tool only.
+too, unless it refused noise before the final EOT that its rules refuse (64
+bytes or more, CAN CAN, or a start byte followed by the number expected
+next and its complement).  Anything else is a disagreement: its capture and
+story are kept in OUT/cases, and the run fails.  The bytes on the line
+depend on timing as well as on the seed: --replay reads kept cases again.
 
   soak.py [--seeds 1,2] [--transfers 40] [--jobs 8] [--tool build/romweave]
           [--out build-soak]
@@ -37,16 +34,16 @@ import sys
 import threading
 import time
 
-SOH, STX, EOT, ACK, NAK, CAN, SUB, WANT_CRC = 1, 2, 4, 6, 0x15, 0x18, 0x1A, 0x43
+SOH, STX, EOT, NAK, CAN, SUB, WANT_CRC = 1, 2, 4, 0x15, 0x18, 0x1A, 0x43
 SENDERS = ['sx', 'sx-1k', 'python', 'python-1k']
 # How long one end may go on alone once the other has exited: long enough
 # for a sender to repeat an unanswered EOT, short against rx's own waits.
 GRACE = 3.0
 TRANSFER_LIMIT = 150.0
-HERE = os.path.abspath(__file__)
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-# --- What the seed fixes ------------------------------------------------------
+# --- What the seed fixes
 
 def payload_size(rng):
     kind = rng.random()
@@ -60,9 +57,7 @@ def payload_size(rng):
         unit, most = rng.choice([(128, 600), (1024, 300)])
         return max(0, unit * rng.randint(1, most) +
                    rng.choice([-1, 0, 1, 896 - unit, 897 - unit]))
-    if kind < 0.90:
-        return rng.randint(4097, 64 * 1024)
-    return rng.randint(64 * 1024, 320 * 1024)
+    return rng.randint(4097, 64 * 1024 if kind < 0.90 else 320 * 1024)
 
 
 def payload_bytes(rng, size):
@@ -70,26 +65,22 @@ def payload_bytes(rng, size):
     payload = bytearray(rng.randbytes(size))
     for _ in range(rng.choice([0, 0, 2, 6]) if size else 0):
         at, length = rng.randrange(size), rng.choice([1, 2, 3, 130, 1030])
-        run = payload[at:at + length]
-        payload[at:at + length] = bytes([rng.choice(
-            [SOH, STX, EOT, CAN, SUB, 0, 0xFF])]) * len(run)
-    if size and rng.random() < 0.2:
+        byte = rng.choice([SOH, STX, EOT, CAN, SUB, 0, 0xFF])
+        payload[at:at + length] = bytes([byte]) * len(payload[at:at + length])
+    if size and rng.random() < 0.2:  # an end that looks like the fill
         tail = min(size, rng.randint(1, 200))
-        payload[-tail:] = bytes([SUB]) * tail  # looks like the fill
+        payload[-tail:] = bytes([SUB]) * tail
     return bytes(payload)
 
 
 def frame_sizes(sender, size):
-    """The data sizes of the frames that `sender` sends for `size` bytes."""
-    frames, sent = [], 0
-    while sent < size:
-        if sender == 'python-1k':
-            frames.append(1024)
-        elif sender == 'sx-1k':  # 1K while more than seven blocks are left
-            frames.append(1024 if size - sent > 7 * 128 else 128)
-        else:
-            frames.append(128)
-        sent += frames[-1]
+    """The data sizes of the frames that `sender` sends for `size` bytes:
+    sx -k sends 1K frames while more than seven blocks are left."""
+    frames, left = [], size
+    while left > 0:
+        one_k = sender == 'python-1k' or sender == 'sx-1k' and left > 7 * 128
+        frames.append(1024 if one_k else 128)
+        left -= frames[-1]
     return frames
 
 
@@ -116,20 +107,21 @@ def plan_fault(rng, frames):
         target = ['frame', rng.randint(max(1, frames - 1), frames + 1)]
     else:
         target = ['frame', rng.randint(1, frames + 1)]
+    fault = {'side': side, 'target': target, 'bit': 1 << rng.randrange(8)}
     if side == 'answer':
-        kind = rng.choice(['lose'] * 6 + ['garble'] * 6 + ['twice'] * 4 +
-                          ['nak'] * 3 + ['cancel'])
-        return {'side': side, 'target': target, 'kind': kind,
-                'bit': 1 << rng.randrange(8)}
-    kind = rng.choice(['flip'] * 5 + ['drop'] * 3 + ['insert'] * 3 +
-                      ['burst'] * 5 + ['trail'] * 2 + ['cancel', 'lose'])
-    return {'side': side, 'target': target, 'kind': kind,
-            'where': rng.random(), 'bit': 1 << rng.randrange(8),
-            'bytes': garbage(rng, short=kind == 'insert'),
-            'count': rng.choice([2, 2, 5, 10])}
+        fault['kind'] = rng.choice(['lose'] * 6 + ['garble'] * 6 +
+                                   ['twice'] * 4 + ['nak'] * 3 + ['cancel'])
+        return fault
+    fault['kind'] = rng.choice(['flip'] * 5 + ['drop'] * 3 + ['insert'] * 3 +
+                               ['burst'] * 5 + ['trail'] * 2 +
+                               ['cancel', 'lose'])
+    fault.update(where=rng.random(), count=rng.choice([2, 2, 5, 10]),
+                 bytes=garbage(rng, short=fault['kind'] == 'insert'))
+    return fault
 
 
 def plan_transfer(seed, number):
+    """The plan, the payload and the truth of one transfer."""
     rng = random.Random(f'{seed}/{number}')
     sender = rng.choice(SENDERS)
     plan = {'seed': seed, 'number': number, 'sender': sender,
@@ -151,12 +143,12 @@ def describe_fault(fault):
         return f"answer to {at}: {fault['kind']}"
     size = len(fault['bytes']) // 2
     return f"{at}: {fault['kind']}" + {
-        'burst': f' ({size} bytes before it)',
-        'trail': f' ({size} bytes after it)', 'insert': f' ({size} bytes)',
+        'burst': f' ({size} bytes before it)', 'insert': f' ({size} bytes)',
+        'trail': f' ({size} bytes after it)',
         'cancel': f" ({fault['count']} CANs before it)"}.get(fault['kind'], '')
 
 
-# --- The relay: the line between the sender and rx ----------------------------
+# --- The relay: the line between the sender and rx
 
 def frame_bytes(number, data, crc):
     check = (binascii.crc_hqx(data, 0).to_bytes(2, 'big') if crc
@@ -172,10 +164,9 @@ class Line:
 
     def __init__(self, faults, crc):
         self.faults, self.crc = faults, crc
-        self.pending, self.capture = bytearray(), bytearray()
+        self.pending, self.capture, self.placed = bytearray(), bytearray(), []
         self.sent = {'frame': 0, 'eot': 0}
         self.last, self.answered = ('start', 0), False
-        self.placed = []
 
     def unit_size(self):
         if self.pending[0] not in (SOH, STX):
@@ -229,8 +220,10 @@ class Line:
                 del unit[where]
             elif unit and kind == 'insert':
                 unit[where:where] = noise
-            self.placed.append(f'{describe_fault(fault)}, byte {where} of '
-                               f'the unit at capture offset {offset}')
+            inside = kind in ('flip', 'drop', 'insert')
+            self.placed.append(f'{describe_fault(fault)}' +
+                               f' at its byte {where}' * inside +
+                               f', the unit at capture offset {offset}')
         return before + unit + after
 
     def from_rx(self, data):
@@ -250,11 +243,21 @@ class Line:
         return bytes(out)
 
 
+def read(path):
+    with open(path, 'rb') as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, 'wb') as f:
+        f.write(data)
+
+
 def write_all(fd, data):
     try:
         while data:
             data = data[os.write(fd, data):]
-    except OSError:  # that end has gone; what it missed stays recorded
+    except OSError:  # that end has gone; what it missed is recorded
         pass
 
 
@@ -262,19 +265,17 @@ def run_line(plan, payload, folder):
     """Runs one transfer: the Line, the exit statuses and rx's file."""
     payload_path, rx_path = (os.path.join(folder, name)
                              for name in ('payload.bin', 'rx.bin'))
-    with open(payload_path, 'wb') as f:
-        f.write(payload)
+    write(payload_path, payload)
     if plan['sender'].startswith('sx'):
         sender = ['sx', '--xmodem', '--binary', '--quiet'] + (
             ['--1k'] if plan['sender'] == 'sx-1k' else []) + [payload_path]
     else:
-        sender = ['/usr/bin/python3', HERE, '--python-sender', 'xmodem1k'
-                  if plan['sender'] == 'python-1k' else 'xmodem',
+        sender = ['/usr/bin/python3', os.path.join(HERE, 'xmodem_send.py'),
+                  'xmodem1k' if plan['sender'] == 'python-1k' else 'xmodem',
                   str(plan['timeout']), payload_path]
     rx = ['rx', '--xmodem', '--binary', '--quiet', '--unrestrict'] + (
         ['--with-crc'] if plan['crc'] else []) + [rx_path]
-    line = Line(plan['faults'], plan['crc'])
-    ends = {}
+    line, ends = Line(plan['faults'], plan['crc']), {}
     for name, command in (('sender', sender), ('rx', rx)):
         with open(os.path.join(folder, name + '.err'), 'wb') as err:
             ends[name] = subprocess.Popen(command, stdin=subprocess.PIPE,
@@ -305,19 +306,16 @@ def run_line(plan, payload, folder):
             end.kill()
         statuses[name] = end.wait()
         end.stdin.close(), end.stdout.close()
-    received = None
-    if os.path.exists(rx_path):
-        with open(rx_path, 'rb') as f:
-            received = f.read()
+    received = read(rx_path) if os.path.exists(rx_path) else None
     return line, statuses, received, time.monotonic() - started
 
 
-# --- The verdict --------------------------------------------------------------
+# --- The verdict
 
 def noise_conditions(capture, sender, truth):
-    """Which of the refusals of noise before the end the capture calls for,
-    in the bytes from the end of the last frame that carries the truth's
-    last block (or the capture's start) to the first EOT behind them."""
+    """Which refusals of noise before the end the capture calls for, in the
+    bytes from the end of the last frame that carries the truth's last
+    block (or the capture's start) to the first EOT behind them."""
     sizes = frame_sizes(sender, len(truth))
     last, end = len(sizes) & 0xFF, 0
     for crc in (False, True) if sizes else ():
@@ -342,34 +340,35 @@ def judge(tool, folder, case, capture, truth):
     run = subprocess.run([tool, '--receiver', 'capture.bin', 'image.bin'],
                          cwd=folder, capture_output=True, timeout=120)
     out, err = (s.decode(errors='replace') for s in (run.stdout, run.stderr))
-    with open(os.path.join(folder, 'image.bin'), 'rb') as f:
-        image = f.read()
-    why = ''
+    image = read(os.path.join(folder, 'image.bin'))
+    same = next((i for i, (a, b) in enumerate(zip(image, truth)) if a != b),
+                min(len(image), len(truth)))
+    why = f'the image holds the truth up to offset {same}'
     if run.returncode == 0:
         kind = 'read' if image == truth else 'disagreement'
-        why = '' if image == truth else 'status 0, an image but not the truth'
+        why = '' if image == truth else f'status 0, {len(image)} bytes, {why}'
     elif run.returncode != 3:
-        kind, why = 'disagreement', f'status {run.returncode}'
+        kind, why = 'disagreement', f'status {run.returncode}, {why}'
     elif not case['rx_took_truth']:
-        kind = 'refused'
+        kind, why = 'refused', ''
     else:
         found, span = noise_conditions(capture, case['plan']['sender'], truth)
         addresses = re.findall(r'Checking Address ([0-9A-F]+)', out)
-        at_end = addresses and int(addresses[-1], 16) == len(truth) and \
-            image[:len(truth)] == truth
-        kind = 'noise' if found and at_end else 'disagreement'
-        why = (', '.join(found) + ': ' if found and at_end else
-               'refused what rx took: ') + span
-
+        at_end = found and addresses and same == len(truth) and \
+            int(addresses[-1], 16) == len(truth)
+        kind = 'noise' if at_end else 'disagreement'
+        why = (', '.join(found) if at_end else
+               f'refused what rx took, {why}') + f': {span}'
     plan = case['plan']
     timeout = f", timeout {plan['timeout']} s" if 'py' in plan['sender'] else ''
     last = (out.strip().splitlines() or ['nothing'])[-1]
     story = '\n  '.join([
         f"seed {plan['seed']} transfer {plan['number']}: {kind}" +
         (f' - {why}' if why else ''),
-        f"{plan['sender']}{timeout}, {'CRC (rx -c)' if plan['crc'] else 'checksum'}"
-        f", {plan['size']} bytes, truth {len(truth)} bytes, capture "
-        f"{len(capture)} bytes, {case['seconds']:.1f} s",
+        f"{plan['sender']}{timeout}, "
+        f"{'CRC (rx -c)' if plan['crc'] else 'checksum'}, {plan['size']} "
+        f"bytes, truth {len(truth)} bytes, capture {len(capture)} bytes, "
+        f"{case['seconds']:.1f} s",
         'faults planned: ' + ('; '.join(map(describe_fault, plan['faults']))
                               or 'none'),
         *(f'placed: {p}' for p in case['placed']),
@@ -386,9 +385,8 @@ def soak_one(tool, out, seed, number):
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     line, statuses, received, seconds = run_line(plan, payload, folder)
-    for name, data in (('capture.bin', line.capture), ('truth.bin', truth)):
-        with open(os.path.join(folder, name), 'wb') as f:
-            f.write(data)
+    write(os.path.join(folder, 'capture.bin'), line.capture)
+    write(os.path.join(folder, 'truth.bin'), truth)
     took = statuses['rx'] == 0 and received == truth
     case = {'plan': plan, 'placed': line.placed, 'seconds': seconds,
             'rx_status': statuses['rx'], 'sender_status': statuses['sender'],
@@ -396,63 +394,33 @@ def soak_one(tool, out, seed, number):
             'no file' if received is None else f'{len(received)} bytes' +
             (', the truth' if received == truth else ', not the truth')}
     kind, why, story = judge(tool, folder, case, bytes(line.capture), truth)
-    if kind in ('disagreement', 'noise'):
-        with open(os.path.join(folder, 'case.json'), 'w') as f:
-            json.dump(case, f, indent=1)
-        with open(os.path.join(folder, 'story.txt'), 'w') as f:
-            f.write(story + '\n')
-        kept = os.path.join(out, 'cases', os.path.basename(folder))
-        shutil.move(folder, kept)
-        story += f'\n  kept in {kept}'
-    else:
+    if kind in ('read', 'refused'):
         shutil.rmtree(folder)
-    return kind, why, took, story
+        return kind, why, took, story
+    write(os.path.join(folder, 'case.json'), json.dumps(case).encode())
+    write(os.path.join(folder, 'story.txt'), story.encode() + b'\n')
+    # The payload begins the truth; --replay writes the image again.
+    for name in ['payload.bin', 'image.bin'] + ['rx.bin'] * took:
+        os.remove(os.path.join(folder, name))
+    kept = os.path.join(out, 'cases', os.path.basename(folder))
+    shutil.move(folder, kept)
+    return kind, why, took, story + f'\n  kept in {kept}'
 
 
 def replay(tool, folders):
     """Reads kept captures again with the tool, rx's outcome as recorded."""
     kinds = []
     for folder in folders:
-        with open(os.path.join(folder, 'case.json')) as f:
-            case = json.load(f)
-        with open(os.path.join(folder, 'capture.bin'), 'rb') as f:
-            capture = f.read()
-        with open(os.path.join(folder, 'truth.bin'), 'rb') as f:
-            truth = f.read()
-        kind, _, story = judge(tool, folder, case, capture, truth)
+        case = json.loads(read(os.path.join(folder, 'case.json')))
+        kind, _, story = judge(tool, folder, case, *(
+            read(os.path.join(folder, name))
+            for name in ('capture.bin', 'truth.bin')))
         kinds.append(kind)
         print(story + '\n')
     return 1 if 'disagreement' in kinds else 0
 
 
-def python_sender(mode, timeout, path):
-    """python3-xmodem's sender on standard input and output."""
-    import xmodem
-
-    def getc(size, timeout=timeout):
-        data, until = b'', time.monotonic() + timeout
-        while len(data) < size:
-            left = until - time.monotonic()
-            if left <= 0 or not select.select([0], [], [], left)[0]:
-                return None
-            if not (more := os.read(0, size - len(data))):
-                return None
-            data += more
-        return data
-
-    def putc(data, timeout=0):
-        write_all(1, bytes(data))
-        return len(data)
-
-    with open(path, 'rb') as stream:
-        sent = xmodem.XMODEM(getc, putc, mode=mode).send(
-            stream, timeout=timeout, quiet=True)
-    return 0 if sent else 1
-
-
 def main():
-    if sys.argv[1:2] == ['--python-sender']:
-        return python_sender(sys.argv[2], float(sys.argv[3]), sys.argv[4])
     parser = argparse.ArgumentParser(
         description=__doc__, formatter_class=argparse.RawTextHelpFormatter)
     parser.add_argument('--seeds', default='1')
@@ -471,10 +439,10 @@ def main():
     if missing or not os.access(tool, os.X_OK):
         sys.exit(f'soak: missing {", ".join(missing) or tool}')
     seeds = [int(s) for s in args.seeds.split(',')]
-    os.makedirs(os.path.join(args.out, 'cases'), exist_ok=True)
-    for seed in seeds:  # a case kept by an earlier run of the seed goes
+    for seed in seeds:  # cases kept by an earlier run of these seeds
         for old in glob.glob(os.path.join(args.out, 'cases', f'seed{seed}-*')):
             shutil.rmtree(old)
+    os.makedirs(os.path.join(args.out, 'cases'), exist_ok=True)
     started, lock, results = time.monotonic(), threading.Lock(), []
 
     def one(job):
@@ -487,21 +455,19 @@ def main():
     with concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
         list(pool.map(one, [(seed, n) for seed in seeds
                             for n in range(1, args.transfers + 1)]))
-    tally = collections.Counter((kind, took) for kind, _, took in results)
     kinds = collections.Counter(kind for kind, _, _ in results)
     conditions = collections.Counter(
         found for kind, why, _ in results if kind == 'noise'
         for found in why.split(': ')[0].split(', '))
-    disagreements = kinds['disagreement']
     print(f"soak: {len(results)} transfers, seeds {args.seeds}, "
           f"{time.monotonic() - started:.0f} s; rx took the truth in "
-          f"{sum(n for (_, took), n in tally.items() if took)}; romweave "
-          f"read the truth in {kinds['read']} ({tally['read', False]} where "
-          f"rx did not), refused {kinds['refused']} where rx did not take it "
-          f"and {kinds['noise']} as noise before the end (" +
+          f"{sum(took for _, _, took in results)}; romweave read the truth "
+          f"in {kinds['read']} ({results.count(('read', '', False))} where "
+          f"rx did not), refused {kinds['refused']} where rx did not take it"
+          f" and {kinds['noise']} as noise before the end (" +
           (', '.join(f'{n} for {c}' for c, n in sorted(conditions.items()))
-           or 'none') + f'); disagreements: {disagreements}')
-    return 1 if disagreements else 0
+           or 'none') + f"); disagreements: {kinds['disagreement']}")
+    return 1 if kinds['disagreement'] else 0
 
 
 if __name__ == '__main__':
