@@ -428,11 +428,12 @@ def main():
     parser.add_argument('--jobs', type=int, default=8)
     parser.add_argument('--tool', default='build/romweave')
     parser.add_argument('--out', default='build-soak')
-    parser.add_argument('--replay', nargs='+', metavar='CASE_FOLDER')
+    parser.add_argument('--replay', action='store_true')
+    parser.add_argument('cases', nargs='*', metavar='CASE_FOLDER')
     args = parser.parse_args()
     tool = os.path.abspath(args.tool)
-    if args.replay:
-        return replay(tool, args.replay)
+    if args.replay or args.cases:
+        return replay(tool, args.cases)
     missing = [p for p in ('sx', 'rx') if shutil.which(p) is None]
     if subprocess.run(['/usr/bin/python3', '-c', 'import xmodem']).returncode:
         missing.append('python3-xmodem')
