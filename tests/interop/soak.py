@@ -315,16 +315,19 @@ def run_line(plan, payload, folder):
 def noise_conditions(capture, sender, truth):
     """Which refusals of noise before the end the capture calls for, in the
     bytes from the end of the last frame that carries the truth's last
-    block (or the capture's start) to the first EOT behind them."""
+    block (or the capture's start) to the EOT that ends the capture: the
+    first behind its last byte that is not one of the ends of a transfer
+    (EOT, SUB, CAN, BS)."""
     sizes = frame_sizes(sender, len(truth))
     last, end = len(sizes) & 0xFF, 0
     for crc in (False, True) if sizes else ():
         frame = frame_bytes(last, truth[-sizes[-1]:], crc)
         if (at := capture.rfind(frame)) >= 0:
             end = max(end, at + len(frame))
-    eot = capture.find(bytes([EOT]), end)
+    ends = len(capture.rstrip(bytes([EOT, SUB, CAN, 8])))
+    eot = capture.find(bytes([EOT]), max(end, ends))
     if eot < 0 or sizes and end == 0:
-        return [], 'no EOT behind a sound last frame'
+        return [], 'no EOT that ends the capture behind a sound last frame'
     expected = bytes([(last + 1) & 0xFF, 255 - ((last + 1) & 0xFF)])
     found = [condition for condition, met in [
         ('64 bytes or more', eot - end >= 64),
