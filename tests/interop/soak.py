@@ -180,7 +180,8 @@ class Line:
                     frame[1], bytes(frame[3:3 + data]), crc):
                 self.crc = crc
                 return len(frame)
-        return 3 + data + 1 + self.crc if len(self.pending) > data + 4 else None
+        whole = len(self.pending) > data + 4
+        return 3 + data + 1 + self.crc if whole else None
 
     def from_sender(self, data):
         self.pending += data
@@ -363,7 +364,8 @@ def judge(tool, folder, case, capture, truth):
         why = (', '.join(found) if at_end else
                f'refused what rx took, {why}') + f': {span}'
     plan = case['plan']
-    timeout = f", timeout {plan['timeout']} s" if 'py' in plan['sender'] else ''
+    python = 'python' in plan['sender']
+    timeout = f", timeout {plan['timeout']} s" if python else ''
     last = (out.strip().splitlines() or ['nothing'])[-1]
     story = '\n  '.join([
         f"seed {plan['seed']} transfer {plan['number']}: {kind}" +
