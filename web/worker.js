@@ -243,8 +243,13 @@ function execute(message, program, quiet) {
   return run.outcome(program.callMain(message.args));
 }
 
+// A promise of a fresh instance of the program.  Compiled at once (see
+// web/CMakeLists.txt), Emscripten's factory returns the instance itself,
+// or, in later versions, a promise of it; a failure rejects the promise.
 function createProgram() {
-  return createRomweave({noInitialRun: true, thisProgram: 'romweave'});
+  return new Promise(function(resolve) {
+    resolve(createRomweave({noInitialRun: true, thisProgram: 'romweave'}));
+  });
 }
 
 // The browser compiles the program's busiest code a second time, to run
