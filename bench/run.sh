@@ -142,7 +142,7 @@ run() {
   local words
   read -ra words <<<"${args[$1]}"
   timed tool_run "${2:-0}" "${words[@]}"
-  check "$1" "${want_status[$1]}" "$1.log" "$1.err" "${want_image[$1]}"
+  check "$1${2:+ by ${tools[$2]}}" "${want_status[$1]}" "$1.log" "$1.err" "${want_image[$1]}"
 }
 measured() { wrapper=("${@:3}") && run "$1" "$2" && wrapper=(); }
 
@@ -209,7 +209,6 @@ finish() {
     echo "- Compiler: $("$compiler" --version | head -n 1); Release" \
       "($(awk -F= '/^CMAKE_CXX_FLAGS_RELEASE:/ { print $2 }' "$build/CMakeCache.txt")), linked" \
       "$(if ldd "${tools[0]}" >/dev/null 2>&1; then echo dynamic; else echo static; fi)"
-    echo "- References: $(dd --version | head -n 1), $(cat --version | head -n 1)"
     printf -- '- %s\n' "$@"
     echo "- 1-minute load average $load_before before and $(load_average) after (the benchmark adds about 1)."
   )
@@ -365,7 +364,8 @@ memory_row memory "peak resident memory: 2,097,152 blocks against 1 block" "${rs
 memory_row slow-memory "peak resident memory: the slow inputs, both readings (largest:\
  ${slow_text[${worst%-r}]}$([[ $worst != *-r ]] || echo ", --receiver"))" "${rss[$worst]}" "${rss[one-r]}" \
   "1 block, --receiver"
-finish "Medians of $runs timed runs (latency: $((3 * runs)); the slow inputs: $slow_runs) after one warm-up;\
+finish "References: $(dd --version | head -n 1), $(cat --version | head -n 1)" \
+  "Medians of $runs timed runs (latency: $((3 * runs)); the slow inputs: $slow_runs) after one warm-up;\
  the sides alternate, every output removed before each run, every run checked." \
   "Slow inputs: $slow bytes each, every one read to its fault. Sound captures: $((slow / 132)) blocks with the\
  checksum and $((slow / 133)) with the CRC, without EOT, read with --receiver (the note saying so checked);\
