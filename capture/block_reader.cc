@@ -140,7 +140,7 @@ SourceVerdict decode_source(ConversionState& state) {
   const uint64_t start = state.address;
   BlockResult result;
   do {
-    take_sound_blocks(state, payload_end);
+    take_sound_blocks(state, source_limit(payload_end));
     result = read_block(state, payload_end);
   } while (result == BLOCK_TAKEN);
   if (state.input.read_failed) return SOURCE_UNREADABLE;

@@ -65,6 +65,14 @@ constexpr uint32_t STRING_PROLOG = 0x02A2C;
 // A payload_end that sets no limit: the source is read to its end.
 constexpr int32_t NO_LIMIT = 0x7FFFFFFF;
 
+// The offset at or past which no byte of a source counts, as the decoders
+// past the probe take it: payload_end, or no limit at all.  A source may
+// be larger than NO_LIMIT bytes.
+constexpr int64_t UNLIMITED = INT64_MAX;
+inline int64_t source_limit(int32_t payload_end) {
+  return payload_end == NO_LIMIT ? UNLIMITED : payload_end;
+}
+
 // The state of one run, shared by the driver and the decoders.
 struct ConversionState {
   // The image: the data of every block taken.
@@ -137,9 +145,9 @@ int32_t probe_wrapper(ConversionState& state);
 BlockResult read_block(ConversionState& state, int32_t payload_end);
 
 // Takes, as read_block() would, every block that is whole in the read-ahead
-// and sound and begins before `payload_end`.  Reads nothing and prints no
+// and sound and begins before `start_limit`.  Reads nothing and prints no
 // fault; any other block is left to the caller.
-void take_sound_blocks(ConversionState& state, int32_t payload_end);
+void take_sound_blocks(ConversionState& state, int64_t start_limit);
 
 // Reads the rest of a probed source as an XMODEM receiver: frames of 128
 // or 1024 bytes, with the checksum or a CRC-16; damaged frames and copies

@@ -41,10 +41,6 @@ static_assert(WANTED_AHEAD <= SOURCE_FRONT_ROOM &&
                   WANTED_AHEAD > MAX_FRAME_SIZE,
               "the read-ahead keeps a frame and its neighbour");
 
-bool is_end_byte(unsigned char byte) {
-  return byte == EOT || byte == SUB || byte == CAN || byte == BS;
-}
-
 // True when a frame may start at `at`: a start byte, and a complement
 // that fits the number, all among the `got` bytes at `base`.
 bool starts_frame(const unsigned char* base, size_t at, size_t got) {
@@ -67,7 +63,7 @@ size_t look_ahead(SourceBuffer& in, int64_t limit, size_t wanted) {
 }
 
 FoundFrame find_sound_frame(ConversionState& state, int64_t limit,
-                            FrameCheck check, bool* only_end_bytes) {
+                            FrameCheck check, int64_t* other_end) {
   SourceBuffer& in = state.input;
   const bool sums = check != CHECK_CRC;
   const bool crcs = check != CHECK_SUM;
@@ -75,14 +71,13 @@ FoundFrame find_sound_frame(ConversionState& state, int64_t limit,
   // on, up to each byte.
   unsigned char running_sum[RUNNING];
   uint16_t running_crc[RUNNING];
-  bool end_bytes = true;
+  *other_end = in.position;
   int64_t skip_until = 0;  // the end of the last copy skipped
   consume_source(in, 1);
   for (;;) {
     const size_t got = look_ahead(in, limit, WANTED_AHEAD);
     if (got == 0) {
       in.read_failed = in.stream_failed;
-      *only_end_bytes = end_bytes;
       return FOUND_NONE;
     }
     const unsigned char* const base = in.bytes + in.begin;
@@ -92,8 +87,11 @@ FoundFrame find_sound_frame(ConversionState& state, int64_t limit,
     const size_t stop = got < WANTED_AHEAD ? got : got - MAX_FRAME_SIZE + 1;
     for (size_t span = 0; span < stop; span += SPAN) {
       const size_t span_end = stop - span < SPAN ? stop : span + SPAN;
-      for (size_t i = span; end_bytes && i < span_end; ++i) {
-        end_bytes = is_end_byte(base[i]);
+      for (size_t i = span_end; i > span; --i) {
+        if (!is_end_byte(base[i - 1])) {
+          *other_end = origin + static_cast<int64_t>(i);
+          break;
+        }
       }
       size_t at = span;
       while (at < span_end && !starts_frame(base, at, got)) ++at;
@@ -152,7 +150,6 @@ FoundFrame find_sound_frame(ConversionState& state, int64_t limit,
         }
         const bool expected = base[at + 1] == state.expected_block;
         consume_source(in, at);
-        *only_end_bytes = false;
         return expected ? FOUND_EXPECTED : FOUND_OTHER;
       }
     }

@@ -85,11 +85,74 @@ enum FoundFrame {
 // whole, its complement fits its number and its check, or either check
 // while `check` is unknown, fits its data.  Leaves the source at the frame
 // found, or at the end; FOUND_NONE for a read error sets read_failed.
-// `only_end_bytes` tells whether every byte passed over was EOT, SUB, CAN or
-// BS.  Each position costs the same, whatever the bytes: a candidate's sum and
-// CRC come from running values.
+// `other_end` is where the bytes passed over stop being end bytes for
+// good: the offset just behind the last that is not one, or the current
+// position where none is.  Each position costs the same, whatever the
+// bytes: a candidate's sum and CRC come from running values.
 FoundFrame find_sound_frame(ConversionState& state, int64_t limit,
-                            FrameCheck check, bool* only_end_bytes);
+                            FrameCheck check, int64_t* other_end);
+
+// The bytes that end a transfer on either side and may follow its EOT: more
+// EOTs, SUB padding, and a receiver's cancel, CAN, with the backspaces
+// (BS) that erase it on a terminal.  Nothing else is worth a note there.
+inline bool is_end_byte(unsigned char byte) {
+  return byte == EOT || byte == SUB || byte == CAN || byte == BS;
+}
+
+// How many offsets of each kind the receiver's note lists.
+constexpr uint64_t NOTE_OFFSETS = 8;
+
+// Places where the receiver's reading skipped bytes of one kind: how many,
+// and the first few.
+struct SkipList {
+  uint64_t count = 0;
+  int64_t first[NOTE_OFFSETS] = {};
+
+  void add(int64_t offset) {
+    if (count < NOTE_OFFSETS) first[count] = offset;
+    ++count;
+  }
+};
+
+// How a source that the receiver's reading did not fail came to its end.
+enum Ending {
+  ENDED_AT_EOT,           // an EOT, with nothing but end bytes behind it
+  ENDED_AT_EOT_AND_MORE,  // an EOT, with other bytes behind, but no frame
+  ENDED_WITHOUT_EOT,      // the end of the source or of its string
+};
+
+// What the receiver's reading of one source did, as its note and the
+// plain reading's hints tell it.
+struct ReceptionRecord {
+  bool crc = false;           // the frames end in a CRC-16
+  bool one_k = false;         // a 1K frame was taken
+  SkipList damaged;           // damaged stretches, each up to the sender's copy
+  SkipList copies;            // copies of the frame just taken
+  SkipList noise_eots;        // EOTs with the frame expected next behind them
+  int64_t noise_offset = -1;  // noise before the EOT it ended at, or -1
+  Ending ending = ENDED_WITHOUT_EOT;
+  int64_t eot_offset = 0;      // the EOT it ended at
+  int64_t cancel_offset = -1;  // where CAN CAN cancelled, or -1
+  // Where the reading went on after the first damaged stretch or noise
+  // EOT, and the number of the frame it found there.
+  int64_t resumed_offset = -1;
+  unsigned resumed_number = 0;
+};
+
+// Reads on from the current position as the XMODEM receiver would, up to
+// `limit`, printing and writing nothing, and tells whether that reading
+// comes to a clean end; `record` says what it skipped.  `check` is the
+// source's check as far as the frames before the current position show it.
+// The counters and the last frame of `state` are as they were, the source
+// is read on; a read error, or a source that goes on past
+// RECEIVER_TRIAL_LIMIT bytes from here, means false.
+bool receiver_would_read(ConversionState& state, int64_t limit,
+                         FrameCheck check, ReceptionRecord* record);
+
+// How far the trial above reads at most: a capture of any machine this
+// tool is for is far smaller, and a device that never ends must not keep
+// a failed run from ending.
+constexpr int64_t RECEIVER_TRIAL_LIMIT = int64_t{1} << 28;
 
 }  // namespace romweave
 

@@ -4,28 +4,121 @@
 // was lost, and ends with EOT, which it may have to send again; a receiver
 // may ask for a CRC-16 instead of the checksum, and a sender may send 1K
 // frames.  The receiver on the line made its file from these bytes, and so
-// does this reading, by these rules, without ever guessing:
+// does this reading, by the rules below, without ever guessing: what they
+// do not explain is a fault.
 //
-// - A source's check is the one that the first frame taken passes; where
-//   that frame passes both, the one under which the next frame is block 2,
-//   else the one under which it is an EOT or the end of the source, and
-//   the checksum where that settles nothing.
-// - A damaged frame, or stray bytes where a frame should start, is skipped
-//   only where the first sound frame after it is the one expected next
-//   (copies of the frame just taken aside): the sender's retransmission.
-//   Any other frame, or none, fails the source at the damaged one, with
-//   the message and the destination bytes of the plain reading.
-// - A copy of the frame just taken is skipped; a frame with its number
-//   that is not its copy is a fault.
-// - EOT ends the source unless a sound frame follows it: the one expected
-//   next makes it noise, any other fails the source.  CAN CAN cancels.
+// Frames.  A frame is a start byte, SOH for 128 data bytes or STX for
+// 1024, its number, the number's complement, the data and a check: the
+// sum of the data modulo 256 (one byte), or their CRC-16 (polynomial
+// 0x1021 from 0, high byte first).  One check holds for a whole source;
+// it is unknown until the first frame is taken.  A frame at an offset is
+// sound when all its bytes lie in the source (in the string, for a
+// calculator string: no byte at or past the string's end is ever read),
+// its complement is 255 minus its number, and its check fits its data;
+// while the check is unknown, when either check does.  A copy is a sound
+// frame that is byte for byte, and in size, the last frame taken from the
+// current source.
 //
-// What the reading skipped or met is told in one note on standard error.
+// The search from an offset looks at every offset from there on, in turn,
+// up to the end of the source, for the first sound frame that is not a
+// copy.  A copy it meets is passed over whole: no frame that starts inside
+// it counts.  It finds the frame expected next (the number expected), a
+// frame of another number, or none.
+//
+// The reading goes attempt by attempt from the first byte behind the
+// calculator's header, or the source's first byte (offsets here are
+// offsets in the file).  Each attempt prints the progress line with the
+// address (the data bytes taken so far, over all sources), then looks at
+// the byte where it stands, P:
+//
+// 1. None left, at the end of the source or of its string: the source
+//    ends, without an EOT.
+// 2. EOT: the search from P + 1.  No frame: the source ends at this EOT.
+//    The frame expected next: the EOT was noise, skipped; the next attempt
+//    is at that frame.  Another frame: the fault "No SOH".
+// 3. CAN and another CAN: the transfer was cancelled: the fault "No SOH".
+// 4. SOH or STX, and the frame there sound:
+//    - numbered as expected: it is taken.  Its data go to the image, the
+//      address moves on by its data size, the number expected by 1 modulo
+//      256, and it is the last frame taken; the next attempt is behind it.
+//      The first frame taken settles the check: the one it passes; where
+//      it passes both, the one under which the bytes behind it (behind
+//      the one-byte or the two-byte check) begin a sound frame with the
+//      next number, else the one under which they begin with an EOT or the
+//      source ends there, else the checksum.
+//    - a copy: skipped; the next attempt is behind it.
+//    - any other: the fault "Got N instead of E Block No", N its number
+//      and E the one expected.
+// 5. Anything else (another byte, a lone CAN, a frame that is not sound):
+//    a damaged stretch, and the search from P + 1.
+//    - The frame expected next: the stretch is skipped up to it; the next
+//      attempt is at that frame.
+//    - None, and the bytes from P on are noise before the end (below): the
+//      noise is skipped, and the attempt at its EOT, which prints its own
+//      progress line, ends the source at that EOT.
+//    - Otherwise the source fails with the fault that the plain reading
+//      meets in the frame at P, field by field: "No SOH" for a byte that
+//      starts no frame; for a frame, in this order, the end of the source
+//      before its number, its number, the end before its complement, its
+//      complement, the end inside its data, the end before its check, its
+//      check, each with the plain reading's message, where a frame has its
+//      own data size (1024 behind STX) and the CRC-16 is its check only
+//      once the check is known to be that (the message then shows the
+//      16-bit values).  The data bytes of that frame that lie in the
+//      source (all of them where it is whole) go to the image, as the
+//      plain reading writes them; nothing else does.
+//
+// Noise before the end: the bytes from P up to the first EOT behind P,
+// when a damaged stretch at P is followed by no sound frame (copies
+// aside), are noise, and that EOT ends the source, only where all of these
+// hold:
+//    - they are fewer than 64: too few to hold a frame, even one that lost
+//      bytes on the line;
+//    - they hold no CAN followed by CAN;
+//    - none of them is an SOH or STX followed by the number expected and
+//      its complement (which may lie at or past the EOT): such bytes may
+//      be a frame that the sender sent and the receiver never took.
+//
+// The source ends cleanly at its end, at an EOT or after noise at an EOT;
+// every other outcome above is its one fault message, and the source
+// fails.
+//
+// A read error: the reading of a source that fails to read at offset F is
+// that of the source cut at F, up to the first step that needs a byte at
+// or past F; that step, instead of meeting the end, makes the source
+// unreadable: no fault message and no note are printed, and the lines
+// printed and the data taken so far stand.  (A step looks ahead by at most
+// a frame and its neighbour, except the search, which reads on to the
+// frame it finds.)
+//
+// The note.  After a source that ended cleanly or failed, one line on
+// standard error, when there is anything to say, standard output having
+// been flushed first: "Note: NAME, read as an XMODEM receiver: TEXT.\n",
+// NAME the upper-cased source name, TEXT these parts in this order, joined
+// by "; ", each only where it applies:
+//    - "1K frames with a CRC-16", "1K frames" or "frames with a CRC-16":
+//      a 1K frame was taken, the check is the CRC-16, or both;
+//    - "a damaged stretch skipped at offset N", or, for K > 1, "K damaged
+//      stretches skipped at offsets A, B and C": the offsets P of the
+//      stretches skipped, in order; only the first eight are listed, and
+//      for K = 8 + J the list reads "A, B, C, D, E, F, G, H and J more";
+//    - the same for "a repeated frame" / "repeated frames" (the copies
+//      skipped, at their offsets) and "a noise EOT" / "noise EOTs";
+//    - "noise skipped before the EOT at offset E": the source ended at the
+//      EOT at E after noise;
+//    - only for a source that ended cleanly: "no EOT at its end, so the
+//      transfer may not have finished" where it ended without one, or "the
+//      EOT at offset E ended it, with other bytes behind it" where bytes
+//      other than EOT, SUB, CAN and BS (the ends of a transfer on either
+//      side) follow the EOT it ended at.
+// After a cancel, the cancel's hint follows the note: "Hint: 0x18 at
+// offset P cancelled the transmission: the capture is incomplete.\n".
 
 #include <cinttypes>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "capture/capture.h"
 #include "capture/crc16.h"
@@ -36,26 +129,8 @@ namespace romweave {
 
 namespace {
 
-// How many offsets of each kind a note lists.
-constexpr uint64_t NOTE_OFFSETS = 8;
-
-// Places where the reading skipped bytes of one kind.
-struct Skips {
-  uint64_t count = 0;
-  int64_t first[NOTE_OFFSETS] = {};
-
-  void add(int64_t offset) {
-    if (count < NOTE_OFFSETS) first[count] = offset;
-    ++count;
-  }
-};
-
-// How a source that did not fail came to its end.
-enum Ending {
-  ENDED_AT_EOT,           // an EOT, with nothing but EOT, SUB, CAN or BS behind
-  ENDED_AT_EOT_AND_MORE,  // an EOT, with other bytes behind, but no frame
-  ENDED_WITHOUT_EOT,      // the end of the source or of its string
-};
+// Noise before the end is fewer bytes than this.
+constexpr int64_t NOISE_LIMIT = 64;
 
 // The reading of one source.
 struct Reception {
@@ -65,13 +140,7 @@ struct Reception {
   ConversionState& state;
   int64_t limit;  // no byte at or past it is read
   FrameCheck check = CHECK_UNKNOWN;
-  bool one_k = false;  // a 1K frame was taken
-  Skips damaged;
-  Skips copies;
-  Skips noise_eots;
-  Ending ending = ENDED_WITHOUT_EOT;
-  int64_t eot_offset = 0;
-  int64_t cancel_offset = -1;  // where CAN CAN cancelled, or -1
+  ReceptionRecord record;
   // The data bytes the plain reading writes of a damaged frame, kept
   // while the bytes after it are searched.
   unsigned char damaged_data[ONE_K_DATA_SIZE] = {};
@@ -141,14 +210,14 @@ enum Sequel {
 };
 
 // Where the reading with `check` goes `at` bytes into the `got` at `bytes`
-// (`ends`: nothing comes after those bytes) when it expects `number`.
-Sequel sequel(const unsigned char* bytes, size_t got, bool ends, size_t at,
+// when it expects `number`.  The bytes end only where the source does: they
+// hold a frame and the largest one behind it.
+Sequel sequel(const unsigned char* bytes, size_t got, size_t at,
               FrameCheck check, unsigned number) {
-  if (at >= got) return ends ? GOES_TO_END : GOES_ASTRAY;
-  if (bytes[at] == EOT) return GOES_TO_END;
+  if (at >= got || bytes[at] == EOT) return GOES_TO_END;
   const size_t data_size = frame_data_size(bytes[at]);
-  return data_size != 0 && got - at >= 2 && bytes[at + 1] == number &&
-                 sound(bytes + at, got - at, data_size, check)
+  return data_size != 0 && sound(bytes + at, got - at, data_size, check) &&
+                 bytes[at + 1] == number
              ? GOES_ON
              : GOES_ASTRAY;
 }
@@ -164,13 +233,13 @@ FrameCheck settle_check(Reception& r, size_t data_size) {
   const size_t got = look_ahead(in, r.limit, wanted);
   // The bytes that would settle it could not be read.
   if (got < wanted && in.stream_failed) in.read_failed = true;
-  const bool ends = got < wanted;
   const unsigned char* bytes = in.bytes + in.begin;
   const unsigned next = (r.state.expected_block + 1) & 0xFF;
-  const Sequel by_sum = sequel(
-      bytes, got, ends, frame_size(data_size, CHECK_SUM), CHECK_SUM, next);
-  const Sequel by_crc = sequel(
-      bytes, got, ends, frame_size(data_size, CHECK_CRC), CHECK_CRC, next);
+  const Sequel by_sum =
+      sequel(bytes, got, frame_size(data_size, CHECK_SUM), CHECK_SUM, next);
+  const Sequel by_crc =
+      sequel(bytes, got, frame_size(data_size, CHECK_CRC), CHECK_CRC, next);
+  // The enumerators rank the sequels, the stronger sign last.
   return by_crc > by_sum ? CHECK_CRC : CHECK_SUM;
 }
 
@@ -183,28 +252,65 @@ void take_frame(Reception& r, size_t data_size) {
   const size_t size = frame_size(data_size, r.check);
   put_bytes(*state.destination, frame + 3, data_size);
   book_taken_frames(state, frame, size, data_size, 1);
-  if (data_size == ONE_K_DATA_SIZE) r.one_k = true;
+  if (data_size == ONE_K_DATA_SIZE) r.record.one_k = true;
+}
+
+// Notes, after the first damaged stretch or noise EOT, where the reading
+// goes on: at the frame found, at the current position.
+void note_resumption(Reception& r) {
+  ReceptionRecord& record = r.record;
+  if (record.damaged.count + record.noise_eots.count != 1) return;
+  const SourceBuffer& in = r.state.input;
+  record.resumed_offset = in.position;
+  record.resumed_number = in.bytes[in.begin + 1];
+}
+
+// Ends the source at the EOT at `eot`, the search after it having passed
+// over bytes up to `other_end` that are not end bytes.
+Step end_at_eot(Reception& r, int64_t eot, int64_t other_end) {
+  r.record.ending = other_end <= eot + 1 ? ENDED_AT_EOT : ENDED_AT_EOT_AND_MORE;
+  r.record.eot_offset = eot;
+  return STEP_END;
 }
 
 // The attempt after an EOT at the current position.
 Step after_eot(Reception& r) {
   const SourceBuffer& in = r.state.input;
   const int64_t offset = in.position;
-  bool only_end_bytes = false;
-  switch (find_sound_frame(r.state, r.limit, r.check, &only_end_bytes)) {
+  int64_t other_end = 0;
+  switch (find_sound_frame(r.state, r.limit, r.check, &other_end)) {
     case FOUND_NONE:
       if (in.read_failed) return STEP_END;
-      r.ending = only_end_bytes ? ENDED_AT_EOT : ENDED_AT_EOT_AND_MORE;
-      r.eot_offset = offset;
-      return STEP_END;
+      return end_at_eot(r, offset, other_end);
     case FOUND_EXPECTED:
-      r.noise_eots.add(offset);
+      r.record.noise_eots.add(offset);
+      note_resumption(r);
       return STEP_ON;
     case FOUND_OTHER:
       break;
   }
   print_fault(r.state, {FAULT_NO_SOH, 0, 0});
   return STEP_FAILED;
+}
+
+// Where the EOT lies that the `got` bytes at `bytes`, the start of a
+// damaged stretch, may be noise before, or -1 where they cannot be: the
+// first EOT among them, fewer than NOISE_LIMIT bytes in, with no CAN CAN
+// before it and no start byte followed by `expected` and its complement.
+// Such a header may be a frame that the receiver never took, and a frame
+// at all would need more bytes.
+int64_t noise_before_eot(const unsigned char* bytes, size_t got,
+                         unsigned expected) {
+  const size_t end = got < NOISE_LIMIT ? got : NOISE_LIMIT;
+  for (size_t at = 0; at < end; ++at) {
+    if (bytes[at] == EOT) return static_cast<int64_t>(at);
+    if (bytes[at] == CAN && at + 1 < got && bytes[at + 1] == CAN) return -1;
+    if (frame_data_size(bytes[at]) != 0 && at + 2 < got &&
+        bytes[at + 1] == expected && bytes[at + 2] == 255 - expected) {
+      return -1;
+    }
+  }
+  return -1;
 }
 
 // The attempt at a damaged frame, or stray bytes, at the current position,
@@ -220,13 +326,25 @@ Step after_damage(Reception& r, size_t got) {
   if (data_read > 0) {
     std::memcpy(r.damaged_data, in.bytes + in.begin + 3, data_read);
   }
-  bool only_end_bytes = false;
+  // A header of the next frame may straddle the last byte of noise.
+  const size_t near = look_ahead(in, r.limit, NOISE_LIMIT + 1);
+  const int64_t noise =
+      noise_before_eot(in.bytes + in.begin, near, state.expected_block);
+  int64_t other_end = 0;
   const FoundFrame found =
-      find_sound_frame(state, r.limit, r.check, &only_end_bytes);
+      find_sound_frame(state, r.limit, r.check, &other_end);
   if (in.read_failed) return STEP_END;
   if (found == FOUND_EXPECTED) {
-    r.damaged.add(offset);
+    r.record.damaged.add(offset);
+    note_resumption(r);
     return STEP_ON;
+  }
+  if (found == FOUND_NONE && noise >= 0) {
+    // The attempt at the EOT, behind the noise, ends the source.
+    r.record.noise_offset = offset;
+    Output& out = *state.standard_output;
+    if (!out.failed) print_progress(out, state.address);
+    return end_at_eot(r, offset + noise, other_end);
   }
   put_bytes(*state.destination, r.damaged_data, data_read);
   print_fault(state, fault);
@@ -244,12 +362,13 @@ Step receive_frame(Reception& r) {
   size_t got = look_ahead(in, r.limit, 2);
   if (got == 0) {
     in.read_failed = in.stream_failed;
+    r.record.ending = ENDED_WITHOUT_EOT;
     return STEP_END;
   }
   const unsigned char start = in.bytes[in.begin];
   if (start == EOT) return after_eot(r);
   if (start == CAN && got >= 2 && in.bytes[in.begin + 1] == CAN) {
-    r.cancel_offset = in.position;
+    r.record.cancel_offset = in.position;
     print_fault(state, {FAULT_NO_SOH, 0, 0});
     return STEP_FAILED;
   }
@@ -276,6 +395,7 @@ Step receive_frame(Reception& r) {
       r.check = !crc_ok   ? CHECK_SUM
                 : !sum_ok ? CHECK_CRC
                           : settle_check(r, data_size);
+      r.record.crc = r.check == CHECK_CRC;
       if (in.read_failed) return STEP_END;
     }
     take_frame(r, data_size);
@@ -285,7 +405,7 @@ Step receive_frame(Reception& r) {
   const size_t size = frame_size(data_size, r.check);
   if (state.last_frame_size == size &&
       std::memcmp(frame, state.last_frame, size) == 0) {
-    r.copies.add(in.position);
+    r.record.copies.add(in.position);
     consume_source(in, size);
     return STEP_ON;
   }
@@ -293,8 +413,25 @@ Step receive_frame(Reception& r) {
   return STEP_FAILED;
 }
 
+// Reads attempt after attempt up to the end or a fault.  Blocks with the
+// checksum go the batch path's way, up to those that end at or before the
+// limit: a receiver's frame never runs past it.
+Step receive_frames(Reception& r) {
+  const int64_t whole_blocks_start_limit =
+      r.limit == UNLIMITED ? UNLIMITED
+                           : r.limit - static_cast<int64_t>(BLOCK_SIZE - 1);
+  Step step;
+  do {
+    if (r.check == CHECK_SUM) {
+      take_sound_blocks(r.state, whole_blocks_start_limit);
+    }
+    step = receive_frame(r);
+  } while (step == STEP_ON);
+  return step;
+}
+
 // Appends ", 1, 2 and 3" style lists: "at offset N" or "at offsets ...".
-void append_skips(std::string& text, const Skips& skips, const char* one,
+void append_skips(std::string& text, const SkipList& skips, const char* one,
                   const char* many) {
   if (skips.count == 0) return;
   if (!text.empty()) text += "; ";
@@ -323,54 +460,86 @@ void append_skips(std::string& text, const Skips& skips, const char* one,
 
 // The note on what the reading of a source did, when there is anything to
 // say: a transfer that ends in its EOT and needed nothing else gets none.
-void print_note(Reception& r, Step last) {
+void print_note(ConversionState& state, const ReceptionRecord& record,
+                Step last) {
   std::string text;
-  if (r.check == CHECK_CRC || r.one_k) {
-    text = r.one_k && r.check == CHECK_CRC ? "1K frames with a CRC-16"
-           : r.one_k                       ? "1K frames"
-                                           : "frames with a CRC-16";
+  if (record.crc || record.one_k) {
+    text = record.one_k && record.crc ? "1K frames with a CRC-16"
+           : record.one_k             ? "1K frames"
+                                      : "frames with a CRC-16";
   }
-  append_skips(text, r.damaged, "a damaged stretch", "damaged stretches");
-  append_skips(text, r.copies, "a repeated frame", "repeated frames");
-  append_skips(text, r.noise_eots, "a noise EOT", "noise EOTs");
-  if (last == STEP_END && r.ending != ENDED_AT_EOT) {
+  append_skips(text, record.damaged, "a damaged stretch", "damaged stretches");
+  append_skips(text, record.copies, "a repeated frame", "repeated frames");
+  append_skips(text, record.noise_eots, "a noise EOT", "noise EOTs");
+  char number[32];
+  std::snprintf(number, sizeof number, "%" PRId64, record.eot_offset);
+  if (record.noise_offset >= 0) {
     if (!text.empty()) text += "; ";
-    if (r.ending == ENDED_WITHOUT_EOT) {
+    text += std::string("noise skipped before the EOT at offset ") + number;
+  }
+  if (last == STEP_END && record.ending != ENDED_AT_EOT) {
+    if (!text.empty()) text += "; ";
+    if (record.ending == ENDED_WITHOUT_EOT) {
       text += "no EOT at its end, so the transfer may not have finished";
     } else {
-      char number[32];
-      std::snprintf(number, sizeof number, "%" PRId64, r.eot_offset);
       text += std::string("the EOT at offset ") + number +
               " ended it, with other bytes behind it";
     }
   }
   if (text.empty()) return;
   // With both on one terminal or file, the note follows the last line.
-  flush_output(*r.state.standard_output);
-  print(*r.state.standard_error, "Note: %s, read as an XMODEM receiver: %s.\n",
-        r.state.source_name.c_str(), text.c_str());
-  flush_output(*r.state.standard_error);
+  flush_output(*state.standard_output);
+  print(*state.standard_error, "Note: %s, read as an XMODEM receiver: %s.\n",
+        state.source_name.c_str(), text.c_str());
+  flush_output(*state.standard_error);
 }
 
 }  // namespace
 
 SourceVerdict receive_source(ConversionState& state, int32_t payload_end) {
-  Reception r(state, payload_end == NO_LIMIT ? INT64_MAX : payload_end);
-  // Blocks with the checksum go the batch path's way, up to those that end
-  // at or before the string's end: a receiver's frame never runs past it.
-  const int32_t whole_blocks_end =
-      payload_end == NO_LIMIT
-          ? NO_LIMIT
-          : payload_end - static_cast<int32_t>(BLOCK_SIZE - 1);
-  Step step;
-  do {
-    if (r.check == CHECK_SUM) take_sound_blocks(state, whole_blocks_end);
-    step = receive_frame(r);
-  } while (step == STEP_ON);
+  Reception r(state, source_limit(payload_end));
+  const Step step = receive_frames(r);
   if (state.input.read_failed) return SOURCE_UNREADABLE;
-  print_note(r, step);
-  if (r.cancel_offset >= 0) explain_cancel(state, r.cancel_offset);
+  print_note(state, r.record, step);
+  if (r.record.cancel_offset >= 0) {
+    explain_cancel(state, r.record.cancel_offset);
+  }
   return step == STEP_END ? SOURCE_CLEAN : SOURCE_FAULTY;
+}
+
+bool receiver_would_read(ConversionState& state, int64_t limit,
+                         FrameCheck check, ReceptionRecord* record) {
+  SourceBuffer& in = state.input;
+  const int64_t trial_end = in.position + RECEIVER_TRIAL_LIMIT;
+  const bool cut = trial_end < limit;
+  // Everything the trial prints or writes goes nowhere.
+  std::vector<char> scratch(2 * 64 * 1024);
+  Output data = discarding_output(scratch.data(), scratch.size() / 2);
+  Output lines = discarding_output(scratch.data() + scratch.size() / 2,
+                                   scratch.size() / 2);
+  Output* const outputs[] = {state.destination, state.standard_output,
+                             state.standard_error};
+  const uint64_t address = state.address;
+  const uint8_t expected_block = state.expected_block;
+  state.destination = &data;
+  state.standard_output = &lines;
+  state.standard_error = &lines;
+
+  Reception r(state, cut ? trial_end : limit);
+  r.check = check;
+  bool clean = receive_frames(r) == STEP_END && !in.read_failed;
+  // The trial's end is no end of the source.
+  if (cut && in.position >= trial_end && fill_source(in, 1) > 0) {
+    clean = false;
+  }
+  *record = r.record;
+
+  state.destination = outputs[0];
+  state.standard_output = outputs[1];
+  state.standard_error = outputs[2];
+  state.address = address;
+  state.expected_block = expected_block;
+  return clean;
 }
 
 }  // namespace romweave

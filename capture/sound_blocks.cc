@@ -56,7 +56,7 @@ unsigned char copy_and_sum(char* to, const unsigned char* data) {
 
 }  // namespace
 
-void take_sound_blocks(ConversionState& state, int32_t payload_end) {
+void take_sound_blocks(ConversionState& state, int64_t start_limit) {
   SourceBuffer& in = state.input;
   Output& out = *state.standard_output;
   Output& destination = *state.destination;
@@ -68,13 +68,11 @@ void take_sound_blocks(ConversionState& state, int32_t payload_end) {
     // compiler, any byte stored into an output could be one of them, which
     // it would read back after every store.
     size_t count = (in.end - in.begin) / BLOCK_SIZE;
-    if (payload_end != NO_LIMIT) {
-      // Only the blocks that begin before the limit.
-      const int64_t before = payload_end - in.position;
-      const size_t starts =
-          before > 0 ? static_cast<size_t>(before - 1) / BLOCK_SIZE + 1 : 0;
-      count = std::min(count, starts);
-    }
+    // Only the blocks that begin before the limit.
+    const int64_t before = start_limit - in.position;
+    if (before <= 0) return;
+    const uint64_t starts = static_cast<uint64_t>(before - 1) / BLOCK_SIZE + 1;
+    if (starts < count) count = static_cast<size_t>(starts);
     count = std::min(count, room_left(destination) / BLOCK_DATA_SIZE);
     if (in_place) count = std::min(count, room_left(out) / PROGRESS_ROOM);
     // Lines below 4 GiB are built from nibbles, over a batch whose

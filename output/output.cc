@@ -13,6 +13,8 @@ bool hand_over(Output& out, const char* bytes, size_t size) {
   return out.writer.write(out.writer, bytes, size);
 }
 
+bool discard(const Writer&, const char*, size_t) { return true; }
+
 }  // namespace
 
 Output binary_output(const Writer& writer, char* buffer, size_t capacity) {
@@ -21,6 +23,12 @@ Output binary_output(const Writer& writer, char* buffer, size_t capacity) {
   out.buffer = buffer;
   out.capacity = capacity;
   return out;
+}
+
+Output discarding_output(char* buffer, size_t capacity) {
+  Writer writer;
+  writer.write = discard;
+  return binary_output(writer, buffer, capacity);
 }
 
 Output text_output(const Writer& writer, bool by_line, char* buffer,

@@ -40,6 +40,10 @@ Output binary_output(const Writer& writer, char* buffer, size_t capacity);
 Output text_output(const Writer& writer, bool by_line, char* buffer,
                    size_t capacity);
 
+// An output that takes every byte and keeps none, buffered in `buffer`:
+// for a reading that is only tried, to see where it would lead.
+Output discarding_output(char* buffer, size_t capacity);
+
 // Hands the buffered bytes over.  False once the output has failed.
 bool flush_output(Output& out);
 

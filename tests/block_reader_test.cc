@@ -70,6 +70,41 @@ std::vector<Fault> faults(uint64_t offset) {
       {"cancelled",
        [](std::string& c) { c.replace(SECOND, c.npos, "\x18\x18"); },
        "CAP.BIN: No SOH\n", 0, cancel_hint(offset)},
+      // Where a receiver would read on to a clean end, the hint says so.
+      {"a lone CAN, then the block",
+       [](std::string& c) { c.insert(SECOND, "\x18"); }, "CAP.BIN: No SOH\n", 0,
+       resent_hint(2, offset + 1)},
+      {"stray bytes, then the block",
+       [](std::string& c) { c.insert(SECOND, "\x55\xAA\x13"); },
+       "CAP.BIN: No SOH\n", 0, resent_hint(2, offset + 3)},
+      {"a damaged block, then the sender's second copy",
+       [](std::string& c) {
+         c.insert(SECOND, c.substr(SECOND, 132));
+         c[SECOND + 2] = 2;
+       },
+       "CAP.BIN: Got 2 instead of 253 Inv. Block No\n", 0,
+       resent_hint(2, offset + 132)},
+      {"two stretches of stray bytes, each before a block",
+       [](std::string& c) {
+         c.insert(SECOND + 132, "\x55");
+         c.insert(SECOND, "\x55");
+       },
+       "CAP.BIN: No SOH\n", 0, RECEIVER_HINT},
+      {"a noise EOT, then the block",
+       [](std::string& c) { c.insert(SECOND, "\x04"); }, "CAP.BIN: No SOH\n", 0,
+       noise_eot_hint(offset, 2, offset + 1)},
+      {"end of transmission, a stray byte and the EOT again",
+       [](std::string& c) { c.replace(SECOND, c.npos, "\x04\x55\x04"); },
+       "CAP.BIN: No SOH\n", 0, eot_hint(offset)},
+      {"noise, then the end of transmission",
+       [](std::string& c) { c.replace(SECOND, c.npos, "\x2E\x0C\x04"); },
+       "CAP.BIN: No SOH\n", 0, noise_hint(offset, offset + 2)},
+      // A frame that the receiver may never have taken.
+      {"noise holding the next header, then the end of transmission",
+       [](std::string& c) {
+         c.replace(SECOND, c.npos, "\x55\x02\x02\xFD\x04");
+       },
+       "CAP.BIN: No SOH\n", 0, ""},
       {"stray byte", [](std::string& c) { c[SECOND] = 0x55; },
        "CAP.BIN: No SOH\n", 0, ""},
       {"block repeated",
@@ -165,12 +200,14 @@ TEST(ReadBlockTest, CrcCapturesGetTheirHint) {
   EXPECT_EQ(decode(flipped).hint, "");
 }
 
-// An EOT counts as the end of the transmission when nothing but EOT and
-// padding follows it to the end of the string, whatever lies behind that.
+// An EOT counts as the end of the transmission when no sound frame follows
+// it to the end of the string, whatever lies behind that.
 TEST(ReadBlockTest, EndOfTransmissionInsideAString) {
   const std::string string = make_capture(1) + "\x04\x1A\x04";
   EXPECT_EQ(decode(wrap_capture(string) + "\x55junk").hint, eot_hint(13 + 132));
-  EXPECT_EQ(decode(wrap_capture(string + "\x55")).hint, "");
+  EXPECT_EQ(decode(wrap_capture(string) + make_capture(2)).hint,
+            eot_hint(13 + 132));
+  EXPECT_EQ(decode(wrap_capture(string + make_capture(2, 5))).hint, "");
 }
 
 // A capture cut at every length, raw and wrapped (whose length field then
@@ -349,7 +386,13 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
   crc_looks_like.replace(40, 3, "\x01\x01\xFE");
   std::string one_k_looks_like = kc1;
   one_k_looks_like.replace(30, 3, "\x02\x01\xFE");
+  std::string sum_looks_like = sample_block(1);
+  sum_looks_like.replace(40, 3, "\x01\x01\xFE");
   const std::string kc2 = frame(2, sample_image(8, 8), true);
+  std::string bad_complement = sample_block(2);
+  bad_complement[2] = 2;
+  std::string damaged_1k;
+  for (int i = 0; i < 5; ++i) damaged_1k += damaged(kc2, 100 + i);
   std::string bad_crc = kc2;
   bad_crc.back() = static_cast<char>(bad_crc.back() ^ 1);
   std::string changed = sample_image(1, 1);
@@ -362,9 +405,10 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
   std::vector<uint64_t> resent_lines = {0};
   std::string resent_offsets;
   for (unsigned n = 2; n <= 11; ++n) {
-    if (n <= 9)
+    if (n <= 9) {
       resent_offsets += (n > 2 ? n < 9 ? ", " : " and " : "") +
                         std::to_string(132 + (n - 2) * 264);
+    }
     resent.push_back(damaged(sample_block(n), 70));
     resent.push_back(sample_block(n));
     resent_taken.push_back(resent.size() - 1);
@@ -383,9 +427,9 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
     std::string left;  // the data read of a failed frame
     std::string errors;
   } cases[] = {
-      {"ten EOTs, the cancel string and backspaces after the last block",
-       {sample_block(1), sample_block(2), std::string(10, 4) + std::string(10, 0x18) +
-                                std::string(10, 8)},
+      {"EOTs, padding, the cancel string and backspaces after the last block",
+       {sample_block(1), sample_block(2),
+        std::string(10, 4) + "\x1A\x1A" + std::string(10, 0x18) + std::string(10, 8)},
        {0, 1}, {0, 0x80, 0x100}, "", "", ""},
       {"CRC-16 frames", {c1, c2, eot + eot}, {0, 1}, {0, 0x80, 0x100}, "", "",
        note("frames with a CRC-16")},
@@ -402,6 +446,13 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
       {"a first CRC frame that passes both checks, an EOT behind its sum",
        {frame(1, data_passing_both(EOT), true), c2, eot}, {0, 1},
        {0, 0x80, 0x100}, "", "", note("frames with a CRC-16")},
+      {"a first CRC frame that passes both checks, a frame start behind its sum",
+       {frame(1, data_passing_both(SOH), true), eot}, {0}, {0, 0x80}, "", "",
+       note("frames with a CRC-16")},
+      // Its CRC's low byte is the EOT: either check ends there, and the
+      // checksum is the one taken.
+      {"a first block that passes both checks, the EOT behind either",
+       {frame(1, data_passing_both(EOT)), eot}, {0}, {0, 0x80}, "", "", ""},
       {"a damaged frame and the sender's second copy",
        {sample_block(1), damaged(sample_block(2), 50), sample_block(2), sample_block(3), eot}, {0, 2, 3},
        {0, 0x80, 0x80, 0x100, 0x180}, "", "",
@@ -412,6 +463,19 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
       {"a damaged first CRC frame whose data hold a frame start",
        {crc_looks_like, c1, c2, eot}, {1, 2}, {0, 0, 0x80, 0x100}, "", "",
        note("frames with a CRC-16; a damaged stretch skipped at offset 0")},
+      {"a damaged first block whose data hold a frame start",
+       {sum_looks_like, sample_block(1), sample_block(2), eot}, {1, 2},
+       {0, 0, 0x80, 0x100}, "", "", note("a damaged stretch skipped at offset 0")},
+      {"more than 4 KiB of damage before the sender's copy",
+       {sample_block(1), std::string(5000, 0x55), sample_block(2), eot}, {0, 2},
+       {0, 0x80, 0x80, 0x100}, "", "", note("a damaged stretch skipped at offset 132")},
+      {"five damaged 1K frames before the sound one",
+       {kc1, damaged_1k, kc2, eot}, {0, 2}, {0, 0x400, 0x400, 0x800}, "", "",
+       note("1K frames with a CRC-16; a damaged stretch skipped at offset 1029")},
+      {"a damaged CRC frame, then its copy at the very end",
+       {c1, damaged(c2, 50), c2}, {0, 2}, {0, 0x80, 0x80, 0x100}, "", "",
+       note("frames with a CRC-16; a damaged stretch skipped at offset 133; no "
+            "EOT at its end, so the transfer may not have finished")},
       {"a damaged first 1K frame whose data hold a frame start",
        {one_k_looks_like, kc1, eot}, {1}, {0, 0, 0x400}, "", "",
        note("1K frames with a CRC-16; a damaged stretch skipped at offset "
@@ -434,6 +498,30 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
        note("a damaged stretch skipped at offset 132")},
       {"a noise EOT", {sample_block(1), eot, sample_block(2), eot}, {0, 2},
        {0, 0x80, 0x80, 0x100}, "", "", note("a noise EOT skipped at offset 132")},
+      {"two noise EOTs",
+       {sample_block(1), eot, sample_block(2), eot, sample_block(3), eot}, {0, 2, 4},
+       {0, 0x80, 0x80, 0x100, 0x100, 0x180}, "", "",
+       note("2 noise EOTs skipped at offsets 132 and 265")},
+      // Noise where the EOT should be: the sender sends its EOT again.
+      {"noise, then the EOT, behind the last block",
+       {sample_block(1), sample_block(2), "\x2E\x0C", eot}, {0, 1},
+       {0, 0x80, 0x100, 0x100}, "", "",
+       note("noise skipped before the EOT at offset 266")},
+      {"noise, then the EOT twice", {sample_block(1), "\x53", eot, eot}, {0},
+       {0, 0x80, 0x80}, "", "", note("noise skipped before the EOT at offset 133")},
+      {"noise before the only EOT of an empty transfer", {"\x55\x66", eot}, {},
+       {0, 0}, "", "", note("noise skipped before the EOT at offset 2")},
+      {"noise before the EOT of a CRC transfer", {c1, c2, "\x43", eot}, {0, 1},
+       {0, 0x80, 0x100, 0x100}, "", "",
+       note("frames with a CRC-16; noise skipped before the EOT at offset 267")},
+      {"63 bytes of noise, then the EOT and other bytes",
+       {sample_block(1), std::string(63, 0x55), eot, "\x77"}, {0}, {0, 0x80, 0x80},
+       "", "",
+       note("noise skipped before the EOT at offset 195; the EOT at offset 195 "
+            "ended it, with other bytes behind it")},
+      {"noise whose 0x04 has the sender's next frame behind it",
+       {sample_block(1), "\x55\x04\x66", sample_block(2), eot}, {0, 2},
+       {0, 0x80, 0x80, 0x100}, "", "", note("a damaged stretch skipped at offset 132")},
       {"a copy at the very end", {sample_block(1), sample_block(2), sample_block(2)}, {0, 1},
        {0, 0x80, 0x100, 0x100}, "", "",
        note("a repeated frame skipped at offset 264; no EOT at its end, so "
@@ -442,6 +530,25 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
        {sample_block(1), eot, sample_block(1)}, {0}, {0, 0x80}, "", "",
        note("the EOT at offset 132 ended it, with other bytes behind it")},
       // Faults: the plain reading's message, and its partial data.
+      {"64 bytes of noise, then the EOT",
+       {sample_block(1), std::string(64, 0x55), eot}, {0}, {0, 0x80}, "No SOH", "",
+       ""},
+      {"noise holding CAN CAN, then the EOT",
+       {sample_block(1), "\x55\x18\x18\x55", eot}, {0}, {0, 0x80}, "No SOH", "",
+       ""},
+      {"noise holding the next frame's header, then the EOT",
+       {sample_block(1), "\x55\x02\x02\xFD", eot}, {0}, {0, 0x80}, "No SOH", "",
+       ""},
+      {"noise, an EOT, then another transfer's block 1",
+       {sample_block(1), "\x55", eot, frame(1, sample_image(1, 9))}, {0},
+       {0, 0x80}, "No SOH", "", ""},
+      {"a complement damaged, the block never sent again",
+       {sample_block(1), bad_complement}, {0}, {0, 0x80},
+       "Got 2 instead of 253 Inv. Block No", "", ""},
+      {"a string of two blocks with a third behind it",
+       {wrapper_header(264), sample_block(1), sample_block(2), sample_block(3)},
+       {1, 2}, {0, 0x80, 0x100}, "", "",
+       note("no EOT at its end, so the transfer may not have finished")},
       {"a damaged frame, then a frame of another number",
        {sample_block(1), sample_block(2).substr(0, 131) + char(sum2 + 1), sample_block(4)}, {0},
        {0, 0x80},
@@ -456,6 +563,8 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
        "", ""},
       {"CAN CAN", {sample_block(1), can + can}, {0}, {0, 0x80}, "No SOH", "",
        cancel_hint(132)},
+      {"CAN CAN at the very start", {can + can}, {}, {0}, "No SOH", "",
+       cancel_hint(0)},
       {"a 1K frame whose CRC differs", {kc1, bad_crc}, {0}, {0, 0x400},
        "Got " + std::to_string(crc2 ^ 1) + " instead of " +
            std::to_string(crc2) + " as checksum",
@@ -488,6 +597,39 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
     EXPECT_TRUE(decoded.destination == image)
         << decoded.destination.size() << " bytes written, " << image.size()
         << " expected";
+  }
+}
+
+// A read error ends the receiver's reading as unreadable, without a note,
+// wherever a step needs the byte: inside a frame, behind a first frame that
+// might end in a CRC, or among the bytes that settle the check.
+TEST(ReceiverTest, ReadErrorsEndTheSourceWithoutANote) {
+  const std::string both =
+      frame(1, data_passing_both(SOH)) + make_capture(11).substr(132) + "\x04";
+  const std::string three = make_capture(3) + "\x04";
+  const struct {
+    const char* what;
+    std::string capture;
+    int64_t fail_at;
+    size_t blocks;  // taken before the error
+  } cases[] = {
+      {"behind a first block that might end in a CRC", three, 132, 0},
+      {"inside the data of block 2", three, 175, 1},
+      {"at the end, the EOT's search needing it", three, 397, 3},
+      {"among the bytes that settle the check", both, 140, 0},
+      {"at the end, behind a first block that passes both checks", both,
+       static_cast<int64_t>(both.size()), 11},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    DecodeOptions options;
+    options.fail_at = c.fail_at;
+    options.receiver = true;
+    const Decoded decoded = decode(c.capture, options);
+    EXPECT_EQ(decoded.verdict, SOURCE_UNREADABLE);
+    EXPECT_EQ(decoded.output, progress_lines(0, c.blocks * 128));
+    EXPECT_EQ(decoded.hint, "");
+    EXPECT_EQ(decoded.destination.size(), c.blocks * 128);
   }
 }
 

@@ -376,6 +376,25 @@ TEST_F(RunTest, HintsFollowTheirFaultAndChangeNothing) {
   }
 }
 
+// A receiver's note follows the lines of its source where standard error
+// goes to the same file: the lines are handed over before it.
+TEST_F(RunTest, NotesFollowTheLinesOfTheirSource) {
+  write_source("cut.cap", make_capture(3000));
+  write_source("eot.cap", make_capture(1, 3000) + "\x04");
+  RunOptions streams;
+  streams.errors_to_output = true;
+  const ToolRun run =
+      this->run({"-r", "cut.cap", "eot.cap", "rom.bin"}, streams);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, progress_lines(0, 3000 * 128) +
+                         receiver_note("CUT.CAP",
+                                       "no EOT at its end, so the transfer "
+                                       "may not have finished") +
+                         progress_lines(3000 * 128, 3001 * 128) +
+                         size_line(3001 * 128));
+  EXPECT_TRUE(read_file("rom.bin") == sample_image(3001));
+}
+
 // On a terminal every line arrives as it would in a file, and as soon as it
 // is finished: with a source that comes slowly through a FIFO, the lines
 // of its first block are there before the rest has come.

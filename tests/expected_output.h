@@ -57,6 +57,33 @@ inline std::string cancel_hint(uint64_t offset) {
          " cancelled the transmission: the capture is incomplete.\n";
 }
 
+// The hints of a source that a receiver's reading reads to a clean end,
+// skipping one thing, or more than one.
+inline std::string resent_hint(unsigned block, uint64_t offset) {
+  return "Hint: the sender sent block " + std::to_string(block) +
+         " again at offset " + std::to_string(offset) +
+         ": romweave --receiver skips the damaged bytes before it.\n";
+}
+
+inline std::string noise_eot_hint(uint64_t eot, unsigned block,
+                                  uint64_t offset) {
+  return "Hint: the EOT at offset " + std::to_string(eot) +
+         " is noise: block " + std::to_string(block) +
+         " follows it at offset " + std::to_string(offset) +
+         "; romweave --receiver skips it.\n";
+}
+
+inline std::string noise_hint(uint64_t noise, uint64_t eot) {
+  return "Hint: the bytes at offset " + std::to_string(noise) +
+         " are noise before the sender's end of transmission (EOT) at "
+         "offset " +
+         std::to_string(eot) + "; romweave --receiver skips them.\n";
+}
+
+constexpr char RECEIVER_HINT[] =
+    "Hint: read as an XMODEM receiver reads it, the capture comes to a clean "
+    "end: romweave --receiver reads it, and its note tells what it skips.\n";
+
 // The note of the receiver's reading on `source` (as the messages show
 // it), saying `what`; none when there is nothing to say.
 inline std::string receiver_note(const std::string& source,
