@@ -162,11 +162,13 @@ struct Reading {
     return last.size();
   }
 
-  void fault(const char* format, unsigned got = 0, unsigned wanted = 0) {
-    char message[128];
-    std::snprintf(message, sizeof message, format, got, wanted);
+  void fault(const std::string& message) {
     r.output += name + ": " + message + "\n";
     r.verdict = SOURCE_FAULTY;
+  }
+  void mismatch(unsigned got, unsigned wanted, const char* field) {
+    fault("Got " + std::to_string(got) + " instead of " +
+          std::to_string(wanted) + " " + field);
   }
 
   // The plain reading's fault in the frame at `at`, field by field.
@@ -174,25 +176,23 @@ struct Reading {
     if (!starts_frame(at)) return fault("No SOH");
     if (at + 1 >= end) return fault("EOF at Block No.");
     if (byte(at + 1) != expected) {
-      return fault("Got %u instead of %u Block No", byte(at + 1), expected);
+      return mismatch(byte(at + 1), expected, "Block No");
     }
     if (at + 2 >= end) return fault("EOF at Inv. Block No.");
     if (byte(at + 2) != 255u - expected) {
-      return fault("Got %u instead of %u Inv. Block No", byte(at + 2),
-                   255u - expected);
+      return mismatch(byte(at + 2), 255u - expected, "Inv. Block No");
     }
     const size_t size = data_size(at), data = at + 3;
     const size_t got = std::min(end - data, size);
     r.image.append(b, data, got);
-    if (got < size)
-      return fault("EOF at Databyte %u", static_cast<unsigned>(got));
+    if (got < size) return fault("EOF at Databyte " + std::to_string(got));
     // The CRC-16 is the frame's check only once the reading knows it is.
     const Check c = check == CRC16 ? CRC16 : CHECKSUM;
     if (end - data - size < check_size(c)) return fault("EOF at checksum");
     const unsigned sent = check_sent(data + size, c);
     const unsigned wanted = check_of(data, size, c);
     if (sent != wanted) {
-      return fault("Got %u instead of %u as checksum", sent, wanted);
+      return mismatch(sent, wanted, "as checksum");
     }
     std::fprintf(stderr, "receiver model: the frame at %zu is sound\n", at);
     std::abort();
@@ -241,7 +241,7 @@ struct Reading {
           copies.push_back(at);
           at += last.size();
         } else {
-          return fault("Got %u instead of %u Block No", byte(at + 1), expected);
+          return mismatch(byte(at + 1), expected, "Block No");
         }
         continue;
       }
