@@ -114,6 +114,11 @@ std::map<std::string, std::string> seeds() {
   s["receiver-cancel"] = receiver + make_capture(1) + "\x18\x18";
   s["receiver-string-ends-in-1k"] =
       receiver + romweave::wrapper_header(600) + make_frames(1, {1024, false});
+  // The plain reading takes the last block whole; the receiver stops at the
+  // string's end.
+  s["receiver-string-ends-in-last-block"] =
+      receiver + romweave::wrapper_header(2 * 132 - 7) + make_capture(2) +
+      "\x04";
   s["receiver-pieces-of-5"] =
       control(romweave::RECEIVER | romweave::IN_PIECES) + std::string(1, 4) +
       make_capture(1) + damaged + make_capture(2).substr(132) + "\x04";
