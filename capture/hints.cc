@@ -94,9 +94,10 @@ void print_hint(ConversionState& state, Hint hint, int64_t offset) {
             "romweave --receiver reads it as it is.\n");
       break;
     case NO_HINT:
-      break;
+      return;
   }
   flush_output(*state.standard_error);
+  offer_receiver_reading();
 }
 
 // The hint for a source that the receiver's reading, tried from the
@@ -137,6 +138,7 @@ void print_receiver_hint(ConversionState& state, const ReceptionRecord& r,
           "it skips.\n");
   }
   flush_output(*state.standard_error);
+  offer_receiver_reading();
 }
 
 }  // namespace

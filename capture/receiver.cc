@@ -68,12 +68,15 @@
 //      source (all of them where it is whole) go to the image, as the
 //      plain reading writes them; nothing else does.
 //
-// Noise before the end: the bytes from P up to the first EOT behind P,
-// when a damaged stretch at P is followed by no sound frame (copies
-// aside), are noise, and that EOT ends the source, only where all of these
-// hold:
+// Noise before the end: where a damaged stretch at P is followed by no
+// sound frame (copies aside), the EOT of the end is the first EOT behind
+// the last byte from P + 1 on that is not an end byte (EOT, SUB, CAN and
+// BS, the ends of a transfer on either side), or behind P where there is
+// none: nothing but such bytes follows it.  The bytes from P up to that
+// EOT are noise, and the EOT ends the source, only where all of these hold:
 //    - they are fewer than 64: too few to hold a frame, even one that lost
-//      bytes on the line;
+//      bytes on the line (an EOT with other bytes behind it may be a 0x04
+//      in the data of a damaged frame, whose bytes run on);
 //    - they hold no CAN followed by CAN;
 //    - none of them is an SOH or STX followed by the number expected and
 //      its complement (which may lie at or past the EOT): such bytes may
@@ -293,17 +296,20 @@ Step after_eot(Reception& r) {
   return STEP_FAILED;
 }
 
-// Where the EOT lies that the `got` bytes at `bytes`, the start of a
-// damaged stretch, may be noise before, or -1 where they cannot be: the
-// first EOT among them, fewer than NOISE_LIMIT bytes in, with no CAN CAN
+// Where the EOT of the end lies among the `got` bytes at `bytes`, the start
+// of a damaged stretch, when they are noise before it, or -1 where they
+// cannot be: the first EOT from `from` on (no byte from there on being
+// other than an end byte), fewer than NOISE_LIMIT bytes in, with no CAN CAN
 // before it and no start byte followed by `expected` and its complement.
 // Such a header may be a frame that the receiver never took, and a frame
 // at all would need more bytes.
 int64_t noise_before_eot(const unsigned char* bytes, size_t got,
-                         unsigned expected) {
+                         unsigned expected, int64_t from) {
   const size_t end = got < NOISE_LIMIT ? got : NOISE_LIMIT;
   for (size_t at = 0; at < end; ++at) {
-    if (bytes[at] == EOT) return static_cast<int64_t>(at);
+    if (bytes[at] == EOT && static_cast<int64_t>(at) >= from) {
+      return static_cast<int64_t>(at);
+    }
     if (bytes[at] == CAN && at + 1 < got && bytes[at + 1] == CAN) return -1;
     if (frame_data_size(bytes[at]) != 0 && at + 2 < got &&
         bytes[at + 1] == expected && bytes[at + 2] == 255 - expected) {
@@ -326,10 +332,12 @@ Step after_damage(Reception& r, size_t got) {
   if (data_read > 0) {
     std::memcpy(r.damaged_data, in.bytes + in.begin + 3, data_read);
   }
-  // A header of the next frame may straddle the last byte of noise.
-  const size_t near = look_ahead(in, r.limit, NOISE_LIMIT + 1);
-  const int64_t noise =
-      noise_before_eot(in.bytes + in.begin, near, state.expected_block);
+  // The bytes that may be noise, kept while the search reads on; a header
+  // of the next frame may straddle the last of them.
+  unsigned char near[NOISE_LIMIT + 1];
+  const size_t at_hand = look_ahead(in, r.limit, sizeof near);
+  const size_t near_got = at_hand < sizeof near ? at_hand : sizeof near;
+  std::memcpy(near, in.bytes + in.begin, near_got);
   int64_t other_end = 0;
   const FoundFrame found =
       find_sound_frame(state, r.limit, r.check, &other_end);
@@ -339,7 +347,12 @@ Step after_damage(Reception& r, size_t got) {
     note_resumption(r);
     return STEP_ON;
   }
-  if (found == FOUND_NONE && noise >= 0) {
+  const int64_t noise =
+      found == FOUND_NONE
+          ? noise_before_eot(near, near_got, state.expected_block,
+                             other_end > offset ? other_end - offset : 1)
+          : -1;
+  if (noise >= 0) {
     // The attempt at the EOT, behind the noise, ends the source.
     r.record.noise_offset = offset;
     Output& out = *state.standard_output;

@@ -134,6 +134,12 @@ bool identify_file(FileHandle file, FileIdentity* identity);
 // A terminal or a device such as the null device is never such a file.
 bool standard_output_is_a_file(FileIdentity* identity);
 
+// Tells where the user reads the hints that a hint has named the
+// receiver's reading (--receiver) as the way to read a source: the page in
+// a browser then offers to run again that way.  On a terminal or console
+// the hint's line says it all, and this does nothing.
+void offer_receiver_reading();
+
 // The command line as UTF-8 strings, element 0 being the program's name.
 // Windows gives it as wide characters and ignores `argv`.
 std::vector<std::string> command_line(int argc, char** argv);

@@ -51,6 +51,9 @@ EM_JS(int, romweave_page_identify_name, (const char* name, size_t length), {
 EM_JS(int, romweave_page_identify_file, (int file),
       { return Module["romweaveIO"].identifyFile(file); });
 
+EM_JS(void, romweave_page_offer_receiver, (),
+      { Module["romweaveIO"].offerReceiver(); });
+
 namespace romweave {
 
 namespace {
@@ -124,6 +127,8 @@ bool identify_file(FileHandle file, FileIdentity* identity) {
   *identity = identity_of(number);
   return true;
 }
+
+void offer_receiver_reading() { romweave_page_offer_receiver(); }
 
 // Standard output is the page, which no name leads to.
 bool standard_output_is_a_file(FileIdentity*) { return false; }

@@ -181,6 +181,8 @@ bool identify_file(FileHandle file, FileIdentity* identity) {
   return file != NO_FILE && identify(handle(file), identity);
 }
 
+void offer_receiver_reading() {}
+
 bool standard_output_is_a_file(FileIdentity* identity) {
   const FileHandle file = standard_output();
   if (file == NO_FILE) return false;

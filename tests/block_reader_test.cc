@@ -389,6 +389,9 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
   std::string sum_looks_like = sample_block(1);
   sum_looks_like.replace(40, 3, "\x01\x01\xFE");
   const std::string kc2 = frame(2, sample_image(8, 8), true);
+  std::string eot_in_data = sample_block(2);
+  eot_in_data[3 + 10] = EOT;
+  eot_in_data[0] = static_cast<char>(0x81);
   std::string bad_complement = sample_block(2);
   bad_complement[2] = 2;
   std::string damaged_1k;
@@ -514,11 +517,9 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
       {"noise before the EOT of a CRC transfer", {c1, c2, "\x43", eot}, {0, 1},
        {0, 0x80, 0x100, 0x100}, "", "",
        note("frames with a CRC-16; noise skipped before the EOT at offset 267")},
-      {"63 bytes of noise, then the EOT and other bytes",
-       {sample_block(1), std::string(63, 0x55), eot, "\x77"}, {0}, {0, 0x80, 0x80},
-       "", "",
-       note("noise skipped before the EOT at offset 195; the EOT at offset 195 "
-            "ended it, with other bytes behind it")},
+      {"63 bytes of noise, then the EOT and the ends of a transfer",
+       {sample_block(1), std::string(63, 0x55), eot, "\x1A\x04\x18\x18\x08"}, {0},
+       {0, 0x80, 0x80}, "", "", note("noise skipped before the EOT at offset 195")},
       {"noise whose 0x04 has the sender's next frame behind it",
        {sample_block(1), "\x55\x04\x66", sample_block(2), eot}, {0, 2},
        {0, 0x80, 0x80, 0x100}, "", "", note("a damaged stretch skipped at offset 132")},
@@ -539,6 +540,13 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
       {"noise holding the next frame's header, then the EOT",
        {sample_block(1), "\x55\x02\x02\xFD", eot}, {0}, {0, 0x80}, "No SOH", "",
        ""},
+      {"noise, then the EOT and other bytes", {sample_block(1), "\x55", eot, "\x77"},
+       {0}, {0, 0x80}, "No SOH", "", ""},
+      // Its 0x04 is no EOT: the frame's bytes run on behind it.
+      {"a damaged last block whose data hold a 0x04, never sent again",
+       {sample_block(1), eot_in_data, eot, eot}, {0}, {0, 0x80}, "No SOH", "", ""},
+      {"a damaged last block whose data hold a 0x04, the capture cut behind it",
+       {sample_block(1), eot_in_data}, {0}, {0, 0x80}, "No SOH", "", ""},
       {"noise, an EOT, then another transfer's block 1",
        {sample_block(1), "\x55", eot, frame(1, sample_image(1, 9))}, {0},
        {0, 0x80}, "No SOH", "", ""},
@@ -633,16 +641,24 @@ TEST(ReceiverTest, ReadErrorsEndTheSourceWithoutANote) {
   }
 }
 
-// The CRCs of every prefix, which the frame search works from, and of a
-// whole stretch, each against the CRC worked out a bit at a time.
-TEST(ReceiverTest, CrcsOfEveryPrefix) {
+// The CRCs and sums of every prefix, which the frame search works from,
+// and the CRC of a whole stretch, each against one worked out a bit or a
+// byte at a time; for every length up to 253, so that each of the search's
+// unrolled steps ends a stretch somewhere.
+TEST(ReceiverTest, CrcsAndSumsOfEveryPrefix) {
   const std::string bytes = sample_image(2).substr(0, 253);
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-  std::vector<uint16_t> running(bytes.size() + 1);
-  running_crc16(data, bytes.size(), running.data());
-  for (size_t size = 0; size <= bytes.size(); ++size) {
-    EXPECT_EQ(running[size], bitwise_crc16(bytes.substr(0, size))) << size;
-    EXPECT_EQ(crc16(data, size), running[size]) << size;
+  for (size_t length = 0; length <= bytes.size(); ++length) {
+    std::vector<uint16_t> running(length + 1);
+    std::vector<unsigned char> sums(length + 1);
+    running_crc16(data, length, running.data(), sums.data());
+    unsigned sum = 0;
+    for (size_t size = 0; size <= length; ++size) {
+      EXPECT_EQ(running[size], bitwise_crc16(bytes.substr(0, size))) << size;
+      EXPECT_EQ(crc16(data, size), running[size]) << size;
+      EXPECT_EQ(sums[size], sum & 0xFF) << size;
+      if (size < length) sum += data[size];
+    }
   }
 }
 
