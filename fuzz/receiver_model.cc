@@ -77,6 +77,10 @@ struct Reading {
   int64_t cancel = -1;     // the CAN CAN that failed it
 
   unsigned byte(size_t at) const { return static_cast<uint8_t>(b[at]); }
+  // What either side sends to end a transfer.
+  static bool end_byte(unsigned c) {
+    return c == EOT || c == SUB || c == CAN || c == BS;
+  }
   bool starts_frame(size_t at) const {
     return at < end && (byte(at) == SOH || byte(at) == STX);
   }
@@ -199,9 +203,13 @@ struct Reading {
   }
 
   // Whether the bytes from `at` on are noise before the end; `eot_at` is
-  // left on the EOT behind them.
+  // left on the EOT of the end, which only the ends of a transfer follow.
   bool noise_before_end(size_t at, size_t& eot_at) const {
-    eot_at = at;
+    size_t last_other = at;
+    for (size_t i = at + 1; i < end; ++i) {
+      if (!end_byte(byte(i))) last_other = i;
+    }
+    eot_at = last_other + 1;
     while (eot_at < end && byte(eot_at) != EOT) ++eot_at;
     if (eot_at >= end || eot_at - at >= 64) return false;
     for (size_t i = at; i < eot_at; ++i) {
@@ -274,13 +282,14 @@ struct Reading {
       parts.push_back("noise skipped before the EOT at offset " +
                       std::to_string(noise_eot));
     }
-    // What either side sends to end a transfer may follow its EOT.
-    const std::string ends = {EOT, SUB, CAN, BS};
-    if (r.verdict != SOURCE_CLEAN) {
-    } else if (eot < 0) {
+    bool others_behind = false;
+    for (size_t i = static_cast<size_t>(eot + 1); eot >= 0 && i < end; ++i) {
+      others_behind = others_behind || !end_byte(byte(i));
+    }
+    if (r.verdict == SOURCE_CLEAN && eot < 0) {
       parts.push_back(
           "no EOT at its end, so the transfer may not have finished");
-    } else if (b.find_first_not_of(ends, eot + 1) < end) {
+    } else if (r.verdict == SOURCE_CLEAN && others_behind) {
       parts.push_back("the EOT at offset " + std::to_string(eot) +
                       " ended it, with other bytes behind it");
     }
