@@ -136,6 +136,13 @@ std::map<std::string, std::string> seeds() {
   s["receiver-noise-with-cancel"] = receiver + two + "\x55\x18\x18\x04";
   s["receiver-noise-with-next-start"] =
       receiver + two + std::string("\x55\x01\x03\xFC\x55\x04", 6);
+  // A last frame, its complement damaged, holding a 0x04 near its start,
+  // never sent again: its bytes run on past that 0x04, no EOT of the end.
+  std::string holding_eot = make_capture(3).substr(264);
+  holding_eot[2] = static_cast<char>(holding_eot[2] ^ 0x80);
+  holding_eot[20] = 0x04;
+  s["receiver-damaged-frame-holding-0x04"] =
+      receiver + two + holding_eot + "\x04";
 
   // More than 4 KiB of damage, past the frame search's first span, before
   // the frame is resent whole, or before the end.
