@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # CI step: the page built with Emscripten in build-web, then its tests in
-# headless Chromium, which compare it with the native build in build (built
-# here, or brought up to date).  Run as root from anywhere; installs the
-# Debian packages and the npm packages it needs.
+# headless Chromium and in headless Firefox, which compare it with the
+# native build in build (built here, or brought up to date).  Run as root
+# from anywhere; installs the Debian packages and the npm packages it needs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 . .ci/install-missing.sh
-install_missing cmake make g++ groff-base emscripten chromium nodejs
+install_missing cmake make g++ groff-base emscripten chromium firefox-esr nodejs
 # NodeSource's nodejs brings npm; Debian's has it in a package of its own.
 command -v npm >/dev/null || install_missing npm
 step "installed"
@@ -36,5 +36,8 @@ step "romweave.js imports no system call"
 
 (cd web/tests && npm ci --no-audit --no-fund)
 step "test packages installed"
-(cd web/tests && node --test tests.mjs)
-step "browser tests passed"
+# One browser at a time, so that each one's time shows in the log.
+for browser in chromium firefox; do
+  (cd web/tests && ROMWEAVE_BROWSERS=$browser node --test tests.mjs)
+  step "browser tests passed in $browser"
+done

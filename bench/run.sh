@@ -1,492 +1,372 @@
 #!/usr/bin/env bash
-# Measures romweave against dd and cat on the same captures, its reading as
-# an XMODEM receiver (--receiver) against the plain one and on inputs made to
-# slow it down, and its peak memory; checks every output.
+# Measures romweave against dd and cat, its reading as an XMODEM receiver
+# (--receiver) against the plain one, both readings on inputs made to slow
+# them down, and its peak memory; or, with --against, another build of it.
+# Every output of every run is checked.
 #
-#   bench/run.sh [--runs N] [--record]    the table; N at least 5, default 7
-#   bench/run.sh --large                  one capture carrying just over 4 GiB
+#   bench/run.sh [--runs N] [--record]   the table; N at least 5, default 7
+#   bench/run.sh [--runs N] --against OTHER_ROMWEAVE         N default 21
+#   bench/run.sh --large                 one capture carrying just over 4 GiB
 #
 # Targets, each the median of N runs (latency: 3N; the slow inputs: N, but
-# at least 11) after one warm-up, the two sides alternating and every output
-# of both removed before each run:
+# at least 11) after one warm-up, the sides alternating and every output
+# removed before each run:
 #   throughput, 2,097,152 blocks (264 MiB capture)   <= 1.25 x dd bs=64K
 #   latency, 2,048 blocks (264 KiB capture)          <= 1.0 x cat
 #   peak resident memory, 2,097,152 blocks and 1     equal within 1 MiB
 #   --receiver, the same 264 MiB capture             <= 1.05 x without it
-#   --receiver, 64 MiB of each slow input below      <= 10 x a sound 64 MiB
-#     capture with its check (the CRC for the CRC inputs, else the checksum)
-#   --receiver's peak resident memory, slow inputs   within 1 MiB of 1 block
+#   each slow input, with and without --receiver     <= 10 x --receiver on a sound
+#                                                       capture of its size and check
+#   peak resident memory, the slow inputs            within 1 MiB of 1 block
+# The slow inputs, 64 MiB each: SOH (0x01) repeated; a sound checksum frame,
+# then 01 01 FE repeated, or 02 01 FE; the same behind a sound CRC frame;
+# checksum frames 1, 2, ..., every checksum wrong.  Each fails at its first
+# damaged frame, or, without --receiver, at its first block that is not a
+# sound checksum block (table below).
 #
-# The slow inputs, each of them exactly 64 MiB:
-#   SOH (0x01) repeated
-#   a sound checksum frame, then 01 01 FE repeated; the same with 02 01 FE
-#   a sound CRC frame, then 01 01 FE repeated; the same with 02 01 FE
-#   checksum frames numbered 1, 2, ... back to back, every checksum wrong
-# Each must fail at its first damaged frame: status 3, that frame's fault
-# message last, and the destination the plain reading leaves there.
+# --against OTHER: the built tool against OTHER, say a build of the commit
+# before a refactoring, without and with --receiver, each run checked:
+#   time, the 264 MiB capture                        <= 1.05 x OTHER
+#   instructions (callgrind), 31,776 blocks (4 MiB)  <= 1.02 x OTHER
+#   peak resident memory, the 264 MiB capture        within 1 MiB of OTHER
 #
 # Builds a Release romweave and mkcapture in build-bench/ (or
-# $ROMWEAVE_BENCH_BUILD) and writes the captures to a temporary folder under
-# $TMPDIR (default /tmp), removed afterwards.  --record writes the table and
-# the machine to bench/RESULTS.md.  Exit status: 0 every target met,
-# 1 a target missed, 2 wrong output or no way to measure.
+# $ROMWEAVE_BENCH_BUILD); mkcapture writes every input, in a temporary folder
+# under $TMPDIR (default /tmp).  --record writes the table and the machine to
+# bench/RESULTS.md.  Exit status: 0 every target met, 1 a target missed,
+# 2 wrong output or no way to measure.
 
-# shellcheck source-path=SCRIPTDIR/.. disable=SC2317  # the run_ functions go through timed
+# shellcheck source-path=SCRIPTDIR/.. disable=SC2317  # run through alternate
 set -euo pipefail
+shopt -s lastpipe # expect, at the end of a pipe, keeps what it learns
 
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-root=$(dirname "$here")
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd) && root=$(dirname "$here")
 build=${ROMWEAVE_BENCH_BUILD:-$root/build-bench}
-runs=7
-record=false
-large=false
-
+runs='' record=false large=false other=''
 die() { echo "bench: $*" >&2; exit 2; }
-
 while [ $# -gt 0 ]; do
   case $1 in
     --runs)
-      if ! { [ $# -ge 2 ] && [[ $2 =~ ^[0-9]+$ ]] && [ "$2" -ge 5 ]; }; then
-        die "--runs needs a number of at least 5"
-      fi
-      runs=$2
-      shift
-      ;;
+      [[ ${2:-} =~ ^[0-9]+$ && $2 -ge 5 ]] || die "--runs needs a number of at least 5"
+      runs=$2 && shift ;;
     --record) record=true ;;
     --large) large=true ;;
-    *) die "usage: bench/run.sh [--runs N] [--record] | --large" ;;
+    --against)
+      [[ -f ${2:-} && -x $2 ]] || die "--against needs a program to run"
+      other=$(cd "$(dirname "$2")" && pwd)/$(basename "$2") && shift ;;
+    *) die "usage: bench/run.sh [--runs N] [--record | --against OTHER_ROMWEAVE] | --large" ;;
   esac
   shift
 done
+[ -z "$other" ] || ! $record || die "--against records nothing"
+if [ -n "$other" ]; then runs=${runs:-21}; else runs=${runs:-7}; fi
 
-# Peak memory is read from GNU time.
-if [ ! -x /usr/bin/time ]; then
+# Peak memory comes from GNU time, instructions from callgrind.
+for need in time ${other:+valgrind}; do
   # shellcheck source=.ci/install-missing.sh
-  . "$root/.ci/install-missing.sh"
-  install_missing time >&2 || true
-  [ -x /usr/bin/time ] || die "/usr/bin/time is missing (Debian package time)"
-fi
-
+  [ -x "/usr/bin/$need" ] || { . "$root/.ci/install-missing.sh" && install_missing "$need" >&2; } || true
+  [ -x "/usr/bin/$need" ] || die "/usr/bin/$need is missing (Debian package $need)"
+done
 echo "Building Release in $build..."
-if ! build_log=$(cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-  -DROMWEAVE_BUILD_TESTS=OFF 2>&1 &&
+if ! log=$(cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DROMWEAVE_BUILD_TESTS=OFF 2>&1 &&
   cmake --build "$build" --target romweave mkcapture -j2 2>&1); then
-  echo "$build_log" >&2
-  die "build failed"
+  die "build failed: $log"
 fi
-romweave=$build/romweave
-mkcapture=$build/mkcapture
-
+tools=("$build/romweave" "$other") mkcapture=$build/mkcapture
 work=$(mktemp -d "${TMPDIR:-/tmp}/romweave-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-# Every run, of either side, writes these and nothing else.
-out=$work/out.bin log=$work/out.log err=$work/out.err report=$work/out.time
+cd "$work" # the inputs, named as the messages show them, and every run's out.*
 
 gib() { awk -v b="$1" 'BEGIN { printf "%.1f GiB", b / 1073741824 }'; }
-free_bytes() { df -P -B1 "$work" | awk 'NR == 2 { print $4 }'; }
-progress_line() { printf 'Checking Address %05X...' "$1"; }
-size_line() { printf 'ROM size = %05Xh = %uKB' "$1" $(($1 >> 10)); }
+free_bytes() { df -P -B1 . | awk 'NR == 2 { print $4 }'; }
+ms() { awk -v u="$1" -v d="$2" 'BEGIN { printf "%." d "f ms", u / 1000 }'; }
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+load_average() { cut -d ' ' -f 1 /proc/loadavg; }
+load_before=$(load_average)
 # A source's name as messages show it: a to z raised, nothing else changed.
 shown_name() { printf '%s' "$1" | LC_ALL=C tr '[:lower:]' '[:upper:]'; }
+note() { echo "Note: $(shown_name "$1"), read as an XMODEM receiver: $2."; }
 
-# receiver_note CAPTURE CHECK: the note a receiver's run prints on a sound
-# capture without EOT whose frames end in CHECK (sum or crc).
-receiver_note() {
-  local kind=
-  if [ "$2" = crc ]; then kind='frames with a CRC-16; '; fi
-  printf 'Note: %s, read as an XMODEM receiver: %sno EOT at its end, so the transfer may not have finished.' \
-    "$(shown_name "$1")" "$kind"
+# --- expected outputs, timed runs, rows ------------------------------------
+
+# lines FROM TO: the progress lines of FROM, FROM + 128, ... TO (in two
+# halves, as mawk prints no more than 32 bits in hex).
+lines() {
+  awk -v a="$1" -v z="$2" 'BEGIN { for (; a <= z; a += 128)
+    if (h = int(a / 4294967296)) printf "Checking Address %X%08X...\n", h, a - h * 4294967296
+    else printf "Checking Address %05X...\n", a }'
+}
+# What a clean run of BLOCKS blocks prints: a line a block, one more, the size.
+sound_log() { lines 0 $(($1 * 128)) && printf 'ROM size = %05Xh = %uKB\n' $(($1 * 128)) $(($1 >> 3)); }
+
+declare -A args want_status want_image
+# expect CASE STATUS IMAGE STDERR ARGUMENT...: romweave ARGUMENT... must exit
+# with STATUS, print what comes on standard input, nothing but STDERR on
+# standard error, and leave IMAGE as its destination.
+expect() {
+  cat >"$1.log"
+  if [ -n "$4" ]; then echo "$4"; fi >"$1.err"
+  args[$1]=${*:5} want_status[$1]=$2 want_image[$1]=$3
+}
+# check CASE STATUS LOG ERR IMAGE: the run that just ended exited with STATUS
+# and left standard output, standard error and destination as in LOG, ERR and IMAGE.
+check() {
+  [ "$status" = "$2" ] || die "$1: romweave exited with $status, expected $2"
+  cmp -s out.log "$3" || die "$1: output ends in '$(tail -n 1 out.log)', expected '$(tail -n 1 "$3")'"
+  cmp -s out.err "$4" || die "$1: standard error says '$(head -n 1 out.err)', expected '$(head -n 1 "$4")'"
+  cmp -s out.bin "$5" || die "$1: the destination is not as expected ($(cmp out.bin "$5" 2>&1))"
 }
 
-# check_romweave BLOCKS IMAGE [NOTE]: the run that just ended exited 0,
-# printed one progress line a block and one more, then the size line, wrote
-# nothing to standard error but NOTE, if given, as one line, and left
-# exactly the image behind.
-check_romweave() {
-  local blocks=$1 bytes=$(($1 * 128)) note=${3:-} lines
-  [ "$status" = 0 ] || die "$blocks blocks: romweave exited with $status"
-  if [ -z "$note" ]; then
-    [ ! -s "$err" ] || die "$blocks blocks: standard error says '$(head -n 1 "$err")'"
-  else
-    if [ "$(cat "$err")" != "$note" ] || [ "$(wc -l <"$err")" != 1 ]; then
-      die "$blocks blocks: standard error says '$(head -n 1 "$err")', expected '$note'"
-    fi
-  fi
-  lines=$(wc -l <"$log")
-  [ "$lines" = $((blocks + 2)) ] ||
-    die "$blocks blocks: $lines lines of output, expected $((blocks + 2))"
-  [ "$(tail -n 2 "$log")" = "$(progress_line "$bytes")"$'\n'"$(size_line "$bytes")" ] ||
-    die "$blocks blocks: output ends in '$(tail -n 2 "$log" | tr '\n' '|')'"
-  [ "$(stat -c %s "$out")" = "$bytes" ] ||
-    die "$blocks blocks: destination is $(stat -c %s "$out") bytes, expected $bytes"
-  cmp -s "$out" "$2" || die "$blocks blocks: destination differs from the image"
-}
-
-# check_fault INPUT: the receiver's run on slow input INPUT that just ended
-# exited 3 and left standard output, standard error and the destination
-# byte for byte as INPUT.log, INPUT.err and INPUT.out, written with it, say.
-check_fault() {
-  local name
-  name=$(basename "$1")
-  [ "$status" = 3 ] || die "$name: romweave exited with $status, expected 3"
-  cmp -s "$log" "$1.log" ||
-    die "$name: output ends in '$(tail -n 1 "$log")', expected '$(tail -n 1 "$1.log")'"
-  cmp -s "$err" "$1.err" ||
-    die "$name: standard error says '$(head -n 1 "$err")', expected '$(head -n 1 "$1.err")'"
-  [ "$(stat -c %s "$out")" = "$(stat -c %s "$1.out")" ] ||
-    die "$name: destination is $(stat -c %s "$out") bytes, expected $(stat -c %s "$1.out")"
-  cmp -s "$out" "$1.out" || die "$name: destination differs from the expected bytes"
-}
-
-# --- timing ------------------------------------------------------------------
-
-# timed COMMAND...: removes every output of both sides, then runs COMMAND
-# once; leaves its exit status in status and its wall time, read from bash's
-# own clock so that no process is started around it, in us (microseconds).
+# timed COMMAND...: removes every output, then runs COMMAND once; leaves its
+# exit status in status and its wall time in us (microseconds), read from
+# bash's own clock so that no process is started around it.
 timed() {
-  local s e
-  rm -f "$out" "$log" "$err" "$report"
-  status=0
-  s=$EPOCHREALTIME
+  rm -f out.*
+  status=0 us=${EPOCHREALTIME/[.,]/}
   "$@" || status=$?
-  e=$EPOCHREALTIME
-  us=$((${e/[.,]/} - ${s/[.,]/}))
+  us=$((${EPOCHREALTIME/[.,]/} - us))
 }
-
-# Both sides send standard output and standard error to files, as a script
-# that keeps romweave's log would; dd's statistics are its log.  romweave
-# runs under whatever measuring command is in wrapper (none but to measure
-# memory).
+# Every side keeps its output in files, as a script keeping romweave's log
+# would; romweave runs under the command in wrapper, if any.
 wrapper=()
-run_romweave() { "${wrapper[@]}" "$romweave" "$@" "$out" >"$log" 2>"$err"; }
-run_dd() { dd if="$1" of="$out" bs=64K >"$log" 2>"$err"; }
-run_cat() { cat "$1" >"$out" 2>"$err"; }
-
-# The runs that are timed, each once and checked, leaving its time in us.
-# copied REFERENCE CAPTURE: dd or cat copies the capture.
+tool_run() { "${wrapper[@]}" "${tools[$1]}" "${@:2}" out.bin >out.log 2>out.err; }
+dd_copy() { dd if="$1" of=out.bin bs=64K 2>out.err; }
+cat_copy() { cat "$1" >out.bin 2>out.err; }
+# Timed runs, checked: copied dd|cat CAPTURE; run CASE [TOOL], by the built
+# tool (TOOL 0) or OTHER (1); measured CASE TOOL WRAPPER..., under WRAPPER.
 copied() {
-  timed "$1" "$2"
-  if [ "$status" != 0 ] || ! cmp -s "$out" "$2"; then die "$1 did not copy $2"; fi
+  timed "$1_copy" "$2"
+  { [ "$status" = 0 ] && cmp -s out.bin "$2"; } || die "$1 did not copy $2"
 }
-# converted CAPTURE BLOCKS IMAGE: romweave reads the sound capture.
-converted() {
-  timed run_romweave "$1"
-  check_romweave "$2" "$3"
+run() {
+  local words
+  read -ra words <<<"${args[$1]}"
+  timed tool_run "${2:-0}" "${words[@]}"
+  check "$1${2:+ by ${tools[$2]}}" "${want_status[$1]}" "$1.log" "$1.err" "${want_image[$1]}"
 }
-# received CAPTURE BLOCKS IMAGE CHECK: romweave --receiver reads the sound
-# capture, whose frames end in CHECK (sum or crc).
-received() {
-  timed run_romweave --receiver "$1"
-  check_romweave "$2" "$3" "$(receiver_note "$1" "$4")"
-}
-# failed INPUT: romweave --receiver reads slow input INPUT to its fault.
-failed() {
-  timed run_romweave --receiver "$1"
-  check_fault "$1"
-}
+measured() { wrapper=("${@:3}") && run "$1" "$2" && wrapper=(); }
 
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-
-# alternate COUNT FIRST... -- SECOND...: one warm-up of each, then COUNT
-# rounds of FIRST and SECOND once each; both are timed runs above.  Leaves
-# the medians in first_us and second_us.
+# alternate COUNT SIDE...: one warm-up round, then COUNT rounds, each SIDE (a
+# command and its words) once in each, in turn; leaves the median time of
+# each in medians.
 alternate() {
-  local count=$1 i first=() second=() first_times=() second_times=()
+  local count=$1 i s side times=()
   shift
-  while [ "$1" != -- ]; do
-    first+=("$1")
-    shift
-  done
-  shift
-  second=("$@")
   for ((i = 0; i <= count; i++)); do
-    "${first[@]}"
-    if ((i > 0)); then first_times+=("$us"); fi
-    "${second[@]}"
-    if ((i > 0)); then second_times+=("$us"); fi
+    for ((s = 1; s <= $#; s++)); do
+      read -ra side <<<"${!s}"
+      "${side[@]}"
+      ((i == 0)) || times[s]+=" $us"
+    done
   done
-  first_us=$(printf '%s\n' "${first_times[@]}" | median)
-  second_us=$(printf '%s\n' "${second_times[@]}" | median)
+  medians=()
+  # shellcheck disable=SC2086  # each list splits into its times
+  for ((s = 1; s <= $#; s++)); do medians+=("$(median ${times[s]})"); done
 }
-
-# peak_rss RUN...: the peak resident set of one timed run of romweave
-# above (checked, but for the large file's), in KiB, from /usr/bin/time -v, left in rss_kib.
-peak_rss() {
-  wrapper=(/usr/bin/time -v -o "$report")
-  "$@"
-  wrapper=()
-  rss_kib=$(awk -F': *' '/Maximum resident set size/ { print $2 }' "$report")
-}
-
-machine() {
-  local cpu compiler flags linkage
-  cpu=$(awk -F': *' '/^model name/ { print $2; exit }' /proc/cpuinfo)
-  compiler=$(awk -F= '/^CMAKE_CXX_COMPILER:/ { print $2 }' "$build/CMakeCache.txt")
-  flags=$(awk -F= '/^CMAKE_CXX_FLAGS_RELEASE:/ { print $2 }' "$build/CMakeCache.txt")
-  if ldd "$romweave" >/dev/null 2>&1; then linkage=dynamic; else linkage=static; fi
-  echo "- Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr), $(gib "$(awk '/MemTotal/ { print $2 * 1024 }' /proc/meminfo)") memory"
-  echo "- Compiler: $("$compiler" --version | head -n 1)"
-  echo "- Build: Release ($flags), linked $linkage"
-  echo "- Files: $(df -P -T "$work" | awk 'NR == 2 { print $2 }') file system under ${TMPDIR:-/tmp}"
-  echo "- References: $(dd --version | head -n 1), $(cat --version | head -n 1)"
-}
-
-load_average() { cut -d ' ' -f 1 /proc/loadavg; }
-
-# --- large-file mode ---------------------------------------------------------
-
-if $large; then
-  # 2^25 + 8 blocks: 4 GiB and 1 KiB of data in a capture of about 4.1 GiB.
-  blocks=$((33554432 + 8))
-  # The capture, the destination and the log of 33 million progress lines.
-  need=$((blocks * (132 + 128 + 29)))
-  if [ "$(free_bytes)" -lt "$need" ]; then
-    echo "Large-file mode skipped: it needs about $(gib "$need") free under" \
-      "${TMPDIR:-/tmp}, and there are $(gib "$(free_bytes)")."
-    exit 0
-  fi
-  echo "Writing a capture of $blocks blocks ($(gib $((blocks * 132))))..."
-  "$mkcapture" "$blocks" "$work/large.cap"
-  echo "Converting it..."
-  # Checked below, where the image is made again.
-  peak_rss timed run_romweave "$work/large.cap"
-  echo "Checking the output..."
-  # The image is made again into a pipe: keeping it would take 4 GiB more.
-  check_romweave "$blocks" <("$mkcapture" --image /dev/stdout "$blocks" /dev/null)
-  [ "$(sed -n "$((33554432 + 1))p" "$log")" = "$(progress_line $((1 << 32)))" ] ||
-    die "no progress line for address 100000000"
-  printf '\nLarge-file mode passed: a capture of %s bytes (past offsets 2 GiB and 4 GiB)\n' \
-    "$(stat -c %s "$work/large.cap")"
-  printf 'gave "%s" and the image, in %s s with a peak resident set of %s KiB\n' \
-    "$(tail -n 1 "$log")" "$(awk -v u="$us" 'BEGIN { printf "%.1f", u / 1e6 }')" "$rss_kib"
-  exit 0
-fi
-
-# --- the slow inputs ---------------------------------------------------------
-
-python=/usr/bin/python3
-slow_size=$((64 << 20))
-# Sound captures of about that size, read with --receiver as the slow
-# inputs' yardstick: one with the checksum, one with the CRC.
-declare -A sound_blocks=([sum]=$((slow_size / 132)) [crc]=$((slow_size / 133)))
-slow_names=()
-declare -A slow_check slow_text
-
-# make_slow_inputs: writes the slow inputs, 64 MiB each, after the 1-block
-# captures one.cap and one-crc.cap.
-make_slow_inputs() {
-  "$python" - "$work" "$slow_size" <<'PYTHON'
-import os, sys
-work, size = sys.argv[1], int(sys.argv[2])
-
-def write(name, head, pattern):
-    body = pattern * ((size - len(head)) // len(pattern) + 1)
-    with open(os.path.join(work, name), "wb") as f:
-        f.write(head + body[:size - len(head)])
-
-def read(name):
-    with open(os.path.join(work, name), "rb") as f:
-        return f.read()
-
-write("soh.cap", b"", b"\x01")
-for check in ("sum", "crc"):
-    first = read("one.cap" if check == "sum" else "one-crc.cap")
-    write(check + "-soh.cap", first, b"\x01\x01\xfe")
-    write(check + "-stx.cap", first, b"\x02\x01\xfe")
-# Frames 1 to 255 and 0, each carrying bytes 0 to 127 and their sum plus 1.
-data = bytes(range(128))
-frames = b"".join(bytes([1, n % 256, 255 - n % 256]) + data +
-                  bytes([(sum(data) + 1) % 256]) for n in range(1, 257))
-write("damaged.cap", b"", frames)
-PYTHON
-}
-
-# slow_input NAME CHECK TEXT ADDRESS MESSAGE DATA: the slow input
-# $work/NAME, shown as TEXT, read against the sound capture with CHECK (sum
-# or crc).  Its run prints a progress line for each address from 0 to
-# ADDRESS, then its name and MESSAGE; a note on standard error that its
-# frames end in a CRC where CHECK is crc, nothing else; and leaves the bytes
-# of the file DATA.  Writes these beside it for check_fault.
-slow_input() {
-  local cap=$work/$1 address
-  slow_names+=("$1")
-  slow_check[$1]=$2
-  slow_text[$1]=$3
-  for ((address = 0; address <= $4; address += 128)); do
-    progress_line "$address"
-    echo
-  done >"$cap.log"
-  echo "$(shown_name "$cap"): $5" >>"$cap.log"
-  : >"$cap.err"
-  if [ "$2" = crc ]; then
-    echo "Note: $(shown_name "$cap"), read as an XMODEM receiver: frames with a CRC-16." >"$cap.err"
-  fi
-  cp "$6" "$cap.out"
-}
-
-# The receiver's reading of the sound capture with CHECK, a timed run.
-received_sound() {
-  received "$work/sound-$1.cap" "${sound_blocks[$1]}" "$work/sound-$1.img" "$1"
-}
-
-# --- the table ---------------------------------------------------------------
-
-[ -x "$python" ] || die "$python is missing (Debian package python3)"
-[ "$(free_bytes)" -ge $((2 * 1073741824)) ] ||
-  die "needs about 2 GiB free under ${TMPDIR:-/tmp}, and there are $(gib "$(free_bytes)")"
-load_before=$(load_average)
-echo "Writing captures..."
-big=2097152 small=2048
-"$mkcapture" --image "$work/big.img" "$big" "$work/big.cap"
-"$mkcapture" --image "$work/small.img" "$small" "$work/small.cap"
-"$mkcapture" --image "$work/one.img" 1 "$work/one.cap"
-"$mkcapture" --crc --image "$work/one-crc.img" 1 "$work/one-crc.cap"
-"$mkcapture" --image "$work/sound-sum.img" "${sound_blocks[sum]}" "$work/sound-sum.cap"
-"$mkcapture" --crc --image "$work/sound-crc.img" "${sound_blocks[crc]}" "$work/sound-crc.cap"
-make_slow_inputs
-# Each fails at the first frame after the sound one, if any, as no sound
-# frame follows: 01 01 01 is block 1 with a wrong complement, 01 01 FE and
-# 02 01 FE are block 1 where block 2 is due, and a damaged frame leaves its
-# data, as the plain reading does with a wrong checksum.
-head -c 131 "$work/damaged.cap" | tail -c 128 >"$work/damaged.data"
-damaged_sum=$((127 * 128 / 2 % 256))
-slow_input soh.cap sum "SOH repeated" 0 "Got 1 instead of 254 Inv. Block No" /dev/null
-slow_input sum-soh.cap sum "a checksum frame, then 01 01 FE repeated" 128 \
-  "Got 1 instead of 2 Block No" "$work/one.img"
-slow_input sum-stx.cap sum "a checksum frame, then 02 01 FE repeated" 128 \
-  "Got 1 instead of 2 Block No" "$work/one.img"
-slow_input crc-soh.cap crc "a CRC frame, then 01 01 FE repeated" 128 \
-  "Got 1 instead of 2 Block No" "$work/one-crc.img"
-slow_input crc-stx.cap crc "a CRC frame, then 02 01 FE repeated" 128 \
-  "Got 1 instead of 2 Block No" "$work/one-crc.img"
-slow_input damaged.cap sum "checksum frames 1, 2, ..., every checksum wrong" 0 \
-  "Got $(((damaged_sum + 1) % 256)) instead of $damaged_sum as checksum" "$work/damaged.data"
-
-echo "Throughput: $big blocks, $runs runs each..."
-alternate "$runs" copied run_dd "$work/big.cap" -- converted "$work/big.cap" "$big" "$work/big.img"
-thr_ref=$first_us thr_rw=$second_us
-
-latency_runs=$((runs * 3))
-echo "Latency: $small blocks, $latency_runs runs each..."
-alternate "$latency_runs" copied run_cat "$work/small.cap" -- \
-  converted "$work/small.cap" "$small" "$work/small.img"
-lat_ref=$first_us lat_rw=$second_us
-
-echo "Receiver: $big blocks, without and with --receiver, $runs runs each..."
-alternate "$runs" converted "$work/big.cap" "$big" "$work/big.img" -- \
-  received "$work/big.cap" "$big" "$work/big.img" sum
-rcv_plain=$first_us rcv_rw=$second_us
-
-slow_runs=$((runs < 11 ? 11 : runs))
-declare -A slow_us slow_ref_us
-for name in "${slow_names[@]}"; do
-  echo "Receiver: $name against a sound capture, $slow_runs runs each..."
-  alternate "$slow_runs" received_sound "${slow_check[$name]}" -- failed "$work/$name"
-  slow_ref_us[$name]=$first_us slow_us[$name]=$second_us
-done
-
-echo "Memory: 1 and $big blocks, and --receiver on 1 block and the slow inputs, $runs runs each..."
-rss_one=() rss_big=() rss_rcv_one=()
-declare -A rss_slow
-for ((i = 0; i < runs; i++)); do
-  peak_rss converted "$work/one.cap" 1 "$work/one.img"
-  rss_one+=("$rss_kib")
-  peak_rss converted "$work/big.cap" "$big" "$work/big.img"
-  rss_big+=("$rss_kib")
-  peak_rss received "$work/one.cap" 1 "$work/one.img" sum
-  rss_rcv_one+=("$rss_kib")
-  for name in "${slow_names[@]}"; do
-    peak_rss failed "$work/$name"
-    rss_slow[$name]+=" $rss_kib"
+# peak CASE [TOOL]: the median peak resident set of N runs, in KiB, in kib.
+peak() {
+  local i all=()
+  for ((i = 0; i < runs; i++)); do
+    measured "$1" "${2:-0}" /usr/bin/time -v -o out.time
+    all+=("$(awk -F': *' '/Maximum resident set size/ { print $2 }' out.time)")
   done
-done
-mem_one=$(printf '%s\n' "${rss_one[@]}" | median)
-mem_big=$(printf '%s\n' "${rss_big[@]}" | median)
-mem_rcv_one=$(printf '%s\n' "${rss_rcv_one[@]}" | median)
-# The slow input with the largest median.
-mem_slow=0 mem_slow_name=
-for name in "${slow_names[@]}"; do
-  # shellcheck disable=SC2086  # the list splits into one figure a line
-  rss_kib=$(printf '%s\n' ${rss_slow[$name]} | median)
-  if ((rss_kib > mem_slow)); then mem_slow=$rss_kib mem_slow_name=$name; fi
-done
-load_after=$(load_average)
+  kib=$(median "${all[@]}")
+}
 
 table="| case | romweave | reference | ratio | target | result |
 |---|---|---|---|---|---|"
-missed=
-
-# time_row NAME CASE US REFERENCE_US REFERENCE LIMIT TARGET DIGITS: adds to
-# the table the row of a time target, romweave's US at most LIMIT times the
-# reference's; NAME joins missed if it is missed.  Times in ms with DIGITS
-# decimals.
+missed=''
+# ratio_row NAME CASE VALUE REFERENCE SHOWN SHOWN_REFERENCE LIMIT TARGET: the
+# row of VALUE at most LIMIT times REFERENCE; NAME joins missed if it fails.
+ratio_row() {
+  table+=$'\n'$(awk -v c="$2" -v v="$3" -v r="$4" -v s="$5" -v sr="$6" -v l="$7" -v t="$8" 'BEGIN {
+    printf "| %s | %s | %s | %.3f | %s | %s |", c, s, sr, v / r, t, v <= l * r ? "pass" : "FAIL" }')
+  if [[ $table != *"| pass |" ]]; then missed+=" $1"; fi
+}
+# time_row NAME CASE SIDE REFERENCE LIMIT TARGET DIGITS: the time of
+# alternate's SIDE against its first side's, REFERENCE.
 time_row() {
-  local line
-  line=$(awk -v c="$2" -v t="$3" -v r="$4" -v ref="$5" -v l="$6" -v target="$7" -v d="$8" '
-    BEGIN {
-      ms = "%." d "f ms"
-      printf "| %s | " ms " | " ms " (%s) | %.2f | %s | %s |", c, t / 1000, r / 1000,
-        ref, t / r, target, t <= l * r ? "pass" : "FAIL"
-    }')
-  table+=$'\n'$line
-  if [[ $line != *"| pass |" ]]; then missed+=" $1"; fi
+  ratio_row "$1" "$2" "${medians[$3]}" "${medians[0]}" "$(ms "${medians[$3]}" "$7")" \
+    "$(ms "${medians[0]}" "$7") ($4)" "$5" "$6"
 }
-
-# memory_row NAME CASE KIB REFERENCE_KIB: adds the row of a memory target,
-# romweave's KIB within 1 MiB of a 1-block run's.
+# memory_row NAME CASE KIB REFERENCE_KIB REFERENCE: within 1 MiB.
 memory_row() {
-  local line
-  line=$(awk -v c="$2" -v m="$3" -v o="$4" '
-    BEGIN {
-      printf "| %s | %.2f MiB | %.2f MiB (1 block) | %+.2f MiB | within 1 MiB | %s |", c,
-        m / 1024, o / 1024, (m - o) / 1024, m - o <= 1024 && o - m <= 1024 ? "pass" : "FAIL"
-    }')
-  table+=$'\n'$line
-  if [[ $line != *"| pass |" ]]; then missed+=" $1"; fi
+  table+=$'\n'$(awk -v c="$2" -v m="$3" -v o="$4" -v r="$5" 'BEGIN {
+    printf "| %s | %.2f MiB | %.2f MiB (%s) | %+.2f MiB | within 1 MiB | %s |", c, m / 1024, o / 1024, r,
+      (m - o) / 1024, m - o <= 1024 && o - m <= 1024 ? "pass" : "FAIL" }')
+  if [[ $table != *"| pass |" ]]; then missed+=" $1"; fi
 }
 
-time_row throughput "throughput: 2,097,152 blocks (264 MiB capture) to a file" \
-  "$thr_rw" "$thr_ref" "dd bs=64K" 1.25 "<= 1.25 x dd" 1
-time_row latency "latency: 2,048 blocks (264 KiB capture) to a file" \
-  "$lat_rw" "$lat_ref" cat 1.0 "<= 1.0 x cat" 2
-memory_row memory "peak resident memory: 2,097,152 blocks against 1 block" "$mem_big" "$mem_one"
-time_row receiver "--receiver: the same 2,097,152 blocks" \
-  "$rcv_rw" "$rcv_plain" "without --receiver" 1.05 "<= 1.05 x without" 1
-for name in "${slow_names[@]}"; do
-  if [ "${slow_check[$name]}" = crc ]; then sound="sound, CRC"; else sound="sound, checksum"; fi
-  time_row "$name" "--receiver, 64 MiB: ${slow_text[$name]}" \
-    "${slow_us[$name]}" "${slow_ref_us[$name]}" "$sound" 10 "<= 10 x sound" 1
-done
-memory_row receiver-memory \
-  "peak resident memory, --receiver: the slow inputs (largest: ${slow_text[$mem_slow_name]}) against 1 block" \
-  "$mem_slow" "$mem_rcv_one"
+# finish NOTE...: prints the table, the machine and NOTEs (and with --record
+# writes them down); exits 0 if every target was met.
+finish() {
+  local notes compiler
+  compiler=$(awk -F= '/^CMAKE_CXX_COMPILER:/ { print $2 }' "$build/CMakeCache.txt")
+  notes=$(
+    echo "- Machine: $(nproc) cores, $(awk -F': *' '/^model name/ { print $2; exit }' /proc/cpuinfo)," \
+      "$(uname -sr), $(gib "$(awk '/MemTotal/ { print $2 * 1024 }' /proc/meminfo)") memory;" \
+      "$(df -P -T . | awk 'NR == 2 { print $2 }') file system under ${TMPDIR:-/tmp}"
+    echo "- Compiler: $("$compiler" --version | head -n 1); Release" \
+      "($(awk -F= '/^CMAKE_CXX_FLAGS_RELEASE:/ { print $2 }' "$build/CMakeCache.txt")), linked" \
+      "$(if ldd "${tools[0]}" >/dev/null 2>&1; then echo dynamic; else echo static; fi)"
+    printf -- '- %s\n' "$@"
+    echo "- 1-minute load average $load_before before and $(load_average) after (the benchmark adds about 1)."
+  )
+  printf '\n%s\n\n%s\n\n' "$table" "$notes"
+  if $record; then
+    printf "# Benchmark results\n\nLatest run of \`bench/run.sh\`, %s.\n\n%s\n\n%s\n" \
+      "$(date -u '+%Y-%m-%d %H:%M UTC')" "$table" "$notes" >"$here/RESULTS.md"
+    echo "Written to bench/RESULTS.md."
+  fi
+  if [ -z "$missed" ]; then echo "bench: every target met" && exit 0; fi
+  echo "bench: target missed:$missed (the others met)"
+  awk -v l="$load_before" 'BEGIN { if (l >= 0.5) print "bench: the machine was busy: rerun when it is idle" }'
+  exit 1
+}
 
-busy=$(awk -v l="$load_before" 'BEGIN { if (l >= 0.5) print " Measured alongside other load on the machine." }')
-notes=$(
-  machine
-  echo "- Medians of $runs timed runs (latency: $latency_runs; the slow inputs:" \
-    "$slow_runs) after one warm-up; romweave and the reference alternate, every" \
-    "output of both (standard output and error included) removed before each" \
-    "run, and every run checked."
-  echo "- Slow inputs: $slow_size bytes each, every one read to its fault. Sound" \
-    "captures: ${sound_blocks[sum]} blocks with the checksum ($((sound_blocks[sum] * 132))" \
-    "bytes) and ${sound_blocks[crc]} with the CRC ($((sound_blocks[crc] * 133)) bytes)," \
-    "without EOT, the note saying so checked; the CRC inputs are timed against the" \
-    "CRC capture, the others against the checksum one."
-  echo "- 1-minute load average $load_before before and $load_after after" \
-    "(the benchmark itself adds about 1 on its own).$busy"
-)
+# --- large-file mode -------------------------------------------------------
 
-printf '\n%s\n\n%s\n\n' "$table" "$notes"
-if $record; then
-  printf "# Benchmark results\n\nLatest run of \`bench/run.sh\`, %s.\n\n%s\n\n%s\n" \
-    "$(date -u '+%Y-%m-%d %H:%M UTC')" "$table" "$notes" >"$here/RESULTS.md"
-  echo "Written to bench/RESULTS.md."
-fi
-if [ -z "$missed" ]; then
-  echo "bench: every target met"
+if $large; then
+  # 2^25 + 8 blocks: 4 GiB and 1 KiB of data in a capture of about 4.1 GiB;
+  # the capture, the destination and the log of 33 million progress lines.
+  blocks=$((33554432 + 8)) && need=$((blocks * (132 + 128 + 29)))
+  if [ "$(free_bytes)" -lt "$need" ]; then
+    echo "Large-file mode skipped: it needs $(gib "$need") free, and there are $(gib "$(free_bytes)")."
+    exit 0
+  fi
+  echo "Writing a capture of $blocks blocks ($(gib $((blocks * 132)))), converting it, checking the output..."
+  "$mkcapture" "$blocks" large.cap
+  wrapper=(/usr/bin/time -v -o out.time) && timed tool_run 0 large.cap
+  # The log and image expected come through pipes: as files they would take 5 GiB more.
+  check large.cap 0 <(sound_log "$blocks") /dev/null <("$mkcapture" --image /dev/stdout "$blocks" /dev/null)
+  echo "Large-file mode passed: a capture of $(stat -c %s large.cap) bytes (past offsets 2 GiB and 4 GiB)" \
+    "gave \"$(tail -n 1 out.log)\" and the image, in $(ms "$us" 0) with a peak resident set of" \
+    "$(awk -F': *' '/Maximum resident/ { print $2 }' out.time) KiB."
   exit 0
 fi
-echo "bench: target missed:$missed (the others met)"
-[ -z "$busy" ] || echo "bench: the machine was busy: rerun when it is idle"
-exit 1
+
+# capture NAME BLOCKS [--crc]: writes NAME.cap, a sound capture of BLOCKS
+# blocks, and NAME.img, and expects them read with --receiver (NAME-r) and,
+# with the checksum, without (NAME).
+capture() {
+  local no_eot="no EOT at its end, so the transfer may not have finished"
+  "$mkcapture" ${3:+"$3"} --image "$1.img" "$2" "$1.cap"
+  [ -n "${3:-}" ] || sound_log "$2" | expect "$1" 0 "$1.img" "" "$1.cap"
+  sound_log "$2" | expect "$1-r" 0 "$1.img" "$(note "$1.cap" "${3:+frames with a CRC-16; }$no_eot")" \
+    --receiver "$1.cap"
+}
+big=2097152
+echo "Writing captures..."
+
+# --- two builds compared -----------------------------------------------------
+
+if [ -n "$other" ]; then
+  capture big "$big"
+  capture medium 31776
+  for name in big big-r; do
+    echo "Time and memory: romweave ${args[$name]}, against OTHER, $runs runs each..."
+    alternate "$runs" "run $name 1" "run $name"
+    time_row "time-$name" "time: romweave ${args[$name]} (2,097,152 blocks, 264 MiB)" 1 OTHER 1.05 "<= 1.05 x OTHER" 1
+    peak "$name" 1 && other_kib=$kib && peak "$name"
+    memory_row "memory-$name" "peak resident memory: romweave ${args[$name]}" "$kib" "$other_kib" OTHER
+  done
+  echo "Instructions: romweave and OTHER on a 4 MiB capture, under callgrind..."
+  for name in medium medium-r; do
+    for tool in 1 0; do
+      measured "$name" $tool valgrind --tool=callgrind --callgrind-out-file=out.cg --log-file=out.vg
+      count[tool]=$(awk '/^summary:/ { print $2 }' out.cg)
+    done
+    ratio_row "instructions-$name" "instructions: romweave ${args[$name]} (31,776 blocks, 4 MiB)" \
+      "${count[0]}" "${count[1]}" "${count[0]}" "${count[1]} (OTHER)" 1.02 "<= 1.02 x OTHER"
+  done
+  finish "OTHER: $other" "Times: medians of $runs runs after one warm-up, the two alternating; memory:\
+ medians of $runs runs; instructions: callgrind's count of one run. Every output removed before each run,\
+ every run checked."
+fi
+
+# --- the table ---------------------------------------------------------------
+
+[ "$(free_bytes)" -ge $((2 * 1073741824)) ] ||
+  die "needs about 2 GiB free under ${TMPDIR:-/tmp}, and there are $(gib "$(free_bytes)")"
+slow=$((64 << 20))
+capture big "$big"
+capture small 2048
+capture one 1
+capture one-crc 1 --crc
+# The slow inputs' yardsticks: sound captures of about their size.
+capture sound $((slow / 132))
+capture sound-crc $((slow / 133)) --crc
+"$mkcapture" --fill 01 --size "$slow" 0 soh.cap
+for start in 01 02; do
+  "$mkcapture" --fill "${start}01fe" --size "$slow" 1 "sum-$start.cap"
+  "$mkcapture" --crc --fill "${start}01fe" --size "$slow" 1 "crc-$start.cap"
+done
+# Frames of bytes 0 to 127, whose checksum is 192: no frame start hides in
+# them, nor in a wrong checksum of 193.
+bytes=$(printf '%02x' {0..127})
+"$mkcapture" --bad-check --data "$bytes" --size "$slow" $(((slow + 131) / 132)) damaged.cap
+"$mkcapture" --data "$bytes" --image damaged.img 1 /dev/null
+# The plain reading takes a CRC's high byte for the checksum.
+crc_high=$(od -An -tu1 -j 131 -N 1 one-crc.cap | tr -d ' ') sum=$(od -An -tu1 -j 131 -N 1 one.cap | tr -d ' ')
+as_is="capture; romweave --receiver reads it as it is."
+crc_hint="Hint: the first block ends in the CRC-16 of its data: this is an XMODEM-CRC $as_is"
+one_k_hint="Hint: 0x02 starts a 1K block: this is an XMODEM-1K $as_is"
+
+# Each slow input: what it holds, the image both readings leave; with
+# --receiver, the address of the last progress line, the fault message, the
+# note; without, the same and the hint.  01 01 01 is block 1 with a wrong
+# complement, 01 01 FE and 02 01 FE block 1 where block 2 is due.
+slow_names=()
+declare -A slow_text
+while IFS='|' read -r name text image last message crc plain_last plain_message hint; do
+  slow_names+=("$name") && slow_text[$name]=$text
+  { lines 0 "$last" && echo "$(shown_name "$name.cap"): $message"; } |
+    expect "$name-r" 3 "$image" "${crc:+$(note "$name.cap" "frames with a CRC-16")}" --receiver "$name.cap"
+  { lines 0 "$plain_last" && echo "$(shown_name "$name.cap"): $plain_message"; } |
+    expect "$name" 3 "$image" "$hint" "$name.cap"
+done <<EOF
+soh|SOH repeated|/dev/null|0|Got 1 instead of 254 Inv. Block No||0|Got 1 instead of 254 Inv. Block No|
+sum-01|a checksum frame, then 01 01 FE repeated|one.img|128|Got 1 instead of 2 Block No||128|\
+Got 1 instead of 2 Block No|
+sum-02|a checksum frame, then 02 01 FE repeated|one.img|128|Got 1 instead of 2 Block No||128|No SOH|$one_k_hint
+crc-01|a CRC frame, then 01 01 FE repeated|one-crc.img|128|Got 1 instead of 2 Block No|crc|0|\
+Got $crc_high instead of $sum as checksum|$crc_hint
+crc-02|a CRC frame, then 02 01 FE repeated|one-crc.img|128|Got 1 instead of 2 Block No|crc|0|\
+Got $crc_high instead of $sum as checksum|$crc_hint
+damaged|checksum frames 1, 2, ..., every checksum wrong|damaged.img|0|Got 193 instead of 192 as checksum||0|\
+Got 193 instead of 192 as checksum|
+EOF
+
+echo "Throughput: $big blocks, $runs runs each..."
+alternate "$runs" "copied dd big.cap" "run big"
+time_row throughput "throughput: 2,097,152 blocks (264 MiB capture) to a file" 1 "dd bs=64K" 1.25 "<= 1.25 x dd" 1
+echo "Latency: 2048 blocks, $((3 * runs)) runs each..."
+alternate $((3 * runs)) "copied cat small.cap" "run small"
+time_row latency "latency: 2,048 blocks (264 KiB capture) to a file" 1 cat 1.0 "<= 1.0 x cat" 2
+echo "Receiver: $big blocks, without and with --receiver, $runs runs each..."
+alternate "$runs" "run big" "run big-r"
+time_row receiver "--receiver: the same 2,097,152 blocks" 1 "without --receiver" 1.05 "<= 1.05 x without" 1
+slow_runs=$((runs < 11 ? 11 : runs))
+for name in "${slow_names[@]}"; do
+  echo "Slow input $name, with and without --receiver, against a sound capture, $slow_runs runs each..."
+  if [[ $name == crc-* ]]; then sound=(sound-crc "sound, CRC"); else sound=(sound "sound, checksum"); fi
+  alternate "$slow_runs" "run ${sound[0]}-r" "run $name-r" "run $name"
+  time_row "$name-r" "--receiver, 64 MiB: ${slow_text[$name]}" 1 "${sound[1]}" 10 "<= 10 x sound" 1
+  time_row "$name" "without --receiver, 64 MiB: ${slow_text[$name]}" 2 "${sound[1]}" 10 "<= 10 x sound" 1
+done
+
+echo "Memory: 1 and $big blocks, the slow inputs with and without --receiver, $runs runs each..."
+declare -A rss
+for name in one one-r big "${slow_names[@]}" "${slow_names[@]/%/-r}"; do peak "$name" && rss[$name]=$kib; done
+worst=soh
+for name in "${slow_names[@]}" "${slow_names[@]/%/-r}"; do ((rss[$name] <= rss[$worst])) || worst=$name; done
+memory_row memory "peak resident memory: 2,097,152 blocks against 1 block" "${rss[big]}" "${rss[one]}" "1 block"
+memory_row slow-memory "peak resident memory: the slow inputs, both readings (largest:\
+ ${slow_text[${worst%-r}]}$([[ $worst != *-r ]] || echo ", --receiver"))" "${rss[$worst]}" "${rss[one-r]}" \
+  "1 block, --receiver"
+finish "References: $(dd --version | head -n 1), $(cat --version | head -n 1)" \
+  "Medians of $runs timed runs (latency: $((3 * runs)); the slow inputs: $slow_runs) after one warm-up;\
+ the sides alternate, every output removed before each run, every run checked." \
+  "Slow inputs: $slow bytes each, every one read to its fault. Sound captures: $((slow / 132)) blocks with the\
+ checksum and $((slow / 133)) with the CRC, without EOT, read with --receiver (the note saying so checked);\
+ the CRC inputs are timed against the CRC capture, the others against the checksum one."

@@ -227,8 +227,9 @@
     var stderr = decode(run.stderr);
     outcome.textContent = describe(run, names, stdout) + readingNotes(stderr);
     outcome.dataset.status = String(run.status);
-    // A hint that the receiver's reading would read the capture as it is.
-    again.hidden = run.receiver || stderr.indexOf('--receiver') < 0;
+    // Offered when a hint named the receiver's reading, as the program tells
+    // the worker: the hint's words are for people, and may change.
+    again.hidden = run.receiver || !run.receiverOffered;
     // The lines that say something, shown plainly; the progress lines only
     // in the folded list of all messages.  Each stream is a text of its own
     // there: joined, the progress lines of a large run would be copied again.

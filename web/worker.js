@@ -3,17 +3,19 @@
 // posts the arguments of main(), the sources, in order, as {name, file},
 // and the name the program is to write the image to.  The program has no
 // file system: it opens, reads and writes the page's files through the
-// calls in romweaveIO below (platform/platform_web.cc is their other end),
-// and the worker posts back the exit status, standard output and standard
-// error byte for byte, and the image as the program left it.
+// calls of a Run below, its romweaveIO (platform/platform_web.cc is their
+// other end), and the worker posts back the exit status, standard output
+// and standard error byte for byte, and the image as the program left it.
 //
 // Messages to the page:
 //   {kind: 'progress', done, total}  bytes of all sources read so far
-//   {kind: 'done', status, stdout, stderr, image, stoppedAt, unloaded}
+//   {kind: 'done', status, stdout, stderr, image, stoppedAt, unloaded,
+//    receiverOffered}
 //       stdout, stderr: the bytes written, as a Uint8Array;
 //       image: the destination, a Blob, or null when it was not created;
 //       stoppedAt: index of the source the run ended in, -1 for none;
-//       unloaded: indices of the sources the browser could not read
+//       unloaded: indices of the sources the browser could not read;
+//       receiverOffered: a hint named the receiver's reading (--receiver)
 //   {kind: 'failed', message}  the module itself failed
 
 // Bytes written to a standard stream, kept as they come in one buffer that
@@ -67,24 +69,6 @@ ImageSink.prototype.take = function() {
   return new Blob(this.parts, {type: 'application/octet-stream'});
 };
 
-// The run, once the page has posted it.
-var sources = [];        // {name, file}, in the order given
-var destination = null;  // the one name the program may create
-var total = 0;           // bytes of all sources
-var done = 0;            // of them read so far
-var reported = -1;       // `done` as last posted
-var standardOutput = null;  // ByteSinks
-var standardError = null;
-var image = null;        // an ImageSink, once the destination is created
-var stoppedAt = -1;
-var unloaded = [];
-
-// What the program's handles lead to: 1 and 2, the standard streams, then
-// each file opened, as {source, position, piece, used} or {sink}.  Closing
-// one takes it out; a handle not here is no file.
-var handles = {};
-var nextHandle = 3;
-
 // A source is read a piece at a time, as the program asks for its bytes:
 // only the piece being read is kept, and nothing is read after the run
 // has stopped.  Each read of the browser's costs a millisecond or more
@@ -94,147 +78,177 @@ var nextHandle = 3;
 var PIECE_SIZE = 4 * 1024 * 1024;
 var reader = new FileReaderSync();
 
+// One run of the program, as a message of the page's asks for it: what it
+// reads, the files it holds open and what it wrote.  Each run has one of
+// its own, the warm-up's too, so that nothing one run leaves can reach
+// the next.  `quiet`: no progress is posted.
+function Run(message, quiet) {
+  this.sources = message.sources;  // {name, file}, in the order given
+  this.destination = message.destination;  // the one name it may create
+  this.quiet = quiet;
+  this.total = 0;  // bytes of all sources
+  for (var i = 0; i < this.sources.length; i++) {
+    this.total += this.sources[i].file.size;
+  }
+  this.done = 0;       // of them read so far
+  this.reported = -1;  // `done` as last posted
+  // Standard output has room for a quarter of the sources' bytes and some:
+  // the program prints a line of 26 bytes for each block of 132 it reads,
+  // so the room is not outgrown and the bytes are not copied again.  Room
+  // never written to costs no memory.
+  this.standardOutput = new ByteSink(64 * 1024 + Math.ceil(this.total / 4));
+  this.standardError = new ByteSink(1024);
+  this.image = null;  // an ImageSink, once the destination is created
+  this.stoppedAt = -1;
+  this.unloaded = [];
+  this.receiverOffered = false;
+  // What the program's handles lead to: 1 and 2, the standard streams,
+  // then each file opened, as {source, position, piece, used} or {sink}.
+  // Closing one takes it out; a handle not here is no file.
+  this.handles = {1: {sink: this.standardOutput}, 2: {sink: this.standardError}};
+  this.nextHandle = 3;
+}
+
 // A source's index for its name, the first source of that name; -1 for none.
-function sourceIndex(name) {
-  for (var i = 0; i < sources.length; i++) {
-    if (sources[i].name === name) return i;
+Run.prototype.sourceIndex = function(name) {
+  for (var i = 0; i < this.sources.length; i++) {
+    if (this.sources[i].name === name) return i;
   }
   return -1;
-}
+};
 
 // Reads the next piece of an open source: false when the browser could
 // not.  A file smaller than a piece is read whole, not sliced, so that a
 // folder or a file gone is found out even when it looks empty.
-function readPiece(open) {
-  var file = sources[open.source].file;
+Run.prototype.readPiece = function(open) {
+  var file = this.sources[open.source].file;
   var part = open.position === 0 && file.size <= PIECE_SIZE ? file :
       file.slice(open.position, open.position + PIECE_SIZE);
   try {
     open.piece = new Uint8Array(reader.readAsArrayBuffer(part));
   } catch (error) {
-    if (unloaded.indexOf(open.source) < 0) unloaded.push(open.source);
+    if (this.unloaded.indexOf(open.source) < 0) this.unloaded.push(open.source);
     return false;
   }
   open.used = 0;
   return true;
-}
-
-// Posts the progress after a read: at each hundredth of the sources' bytes
-// and at their end, also when they are all empty; nothing while warming up.
-var warming = false;
-function reportProgress() {
-  if (done === reported || warming) return;
-  if (done - reported >= total / 100 || done === total) {
-    reported = done;
-    postMessage({kind: 'progress', done: done, total: total});
-  }
-}
-
-// The calls platform_web.cc makes.  Names are the page's strings; byte
-// arrays are views of the program's memory, good only during the call.
-// Identities: a source's index + 1; the image's, sources.length + 1.
-var romweaveIO = {
-  // A source for reading: its handle, or -1 when there is none of that name
-  // or the browser cannot read it (a folder, or a file moved or changed
-  // since it was chosen).  Its first piece is read to find that out.
-  open: function(name) {
-    var index = sourceIndex(name);
-    if (index < 0) return -1;
-    stoppedAt = index;
-    var open = {source: index, position: 0, piece: null, used: 0};
-    if (!readPiece(open)) return -1;
-    handles[nextHandle] = open;
-    return nextHandle++;
-  },
-  // The destination, created empty; -1 for any other name.
-  create: function(name) {
-    if (name !== destination) return -1;
-    image = new ImageSink();
-    handles[nextHandle] = {sink: image};
-    return nextHandle++;
-  },
-  // Up to into.length bytes into `into`: their number, 0 at the end, -1
-  // when the browser could not read them.
-  read: function(handle, into) {
-    var open = handles[handle];
-    if (!open || open.source === undefined) return -1;
-    if (open.used === open.piece.length &&
-        open.position < sources[open.source].file.size && !readPiece(open)) {
-      return -1;
-    }
-    var count = Math.min(into.length, open.piece.length - open.used);
-    into.set(open.piece.subarray(open.used, open.used + count));
-    open.used += count;
-    open.position += count;
-    done += count;
-    reportProgress();
-    return count;
-  },
-  // All of `bytes`, kept: 1, or 0 when the handle leads to nothing written.
-  write: function(handle, bytes) {
-    var open = handles[handle];
-    if (!open || !open.sink) return 0;
-    open.sink.append(bytes);
-    return 1;
-  },
-  close: function(handle) {
-    if (!handles[handle]) return 0;
-    delete handles[handle];
-    return 1;
-  },
-  identifyName: function(name) {
-    if (name === destination) return image ? sources.length + 1 : 0;
-    return sourceIndex(name) + 1;
-  },
-  identifyFile: function(handle) {
-    var open = handles[handle];
-    if (!open) return 0;
-    if (open.source !== undefined) return open.source + 1;
-    return open.sink === image ? sources.length + 1 : 0;
-  },
 };
 
-// Runs the program as the message asks, from a state of its own, and
-// gives what the page is told.
-function execute(message, module) {
-  sources = message.sources;
-  destination = message.destination;
-  total = 0;
-  done = 0;
-  reported = -1;
-  image = null;
-  stoppedAt = -1;
-  unloaded = [];
-  handles = {};
-  nextHandle = 3;
-  sources.forEach(function(source) { total += source.file.size; });
-  // Standard output has room for a quarter of the sources' bytes and some:
-  // the program prints a line of 26 bytes for each block of 132 it reads,
-  // so the room is not outgrown and the bytes are not copied again.  Room
-  // never written to costs no memory.
-  standardOutput = new ByteSink(64 * 1024 + Math.ceil(total / 4));
-  standardError = new ByteSink(1024);
-  handles[1] = {sink: standardOutput};
-  handles[2] = {sink: standardError};
+// Posts the progress after a read: at each hundredth of the sources' bytes
+// and at their end, also when they are all empty.
+Run.prototype.reportProgress = function() {
+  if (this.done === this.reported || this.quiet) return;
+  if (this.done - this.reported >= this.total / 100 || this.done === this.total) {
+    this.reported = this.done;
+    postMessage({kind: 'progress', done: this.done, total: this.total});
+  }
+};
 
-  var status = module.callMain(message.args);
+// The calls platform_web.cc makes, on the run that is the program's
+// romweaveIO.  Names are the page's strings; byte arrays are views of the
+// program's memory, good only during the call.  Identities: a source's
+// index + 1; the image's, sources.length + 1.
 
+// A source for reading: its handle, or -1 when there is none of that name
+// or the browser cannot read it (a folder, or a file moved or changed
+// since it was chosen).  Its first piece is read to find that out.
+Run.prototype.open = function(name) {
+  var index = this.sourceIndex(name);
+  if (index < 0) return -1;
+  this.stoppedAt = index;
+  var open = {source: index, position: 0, piece: null, used: 0};
+  if (!this.readPiece(open)) return -1;
+  this.handles[this.nextHandle] = open;
+  return this.nextHandle++;
+};
+
+// The destination, created empty; -1 for any other name.
+Run.prototype.create = function(name) {
+  if (name !== this.destination) return -1;
+  this.image = new ImageSink();
+  this.handles[this.nextHandle] = {sink: this.image};
+  return this.nextHandle++;
+};
+
+// Up to into.length bytes into `into`: their number, 0 at the end, -1
+// when the browser could not read them.
+Run.prototype.read = function(handle, into) {
+  var open = this.handles[handle];
+  if (!open || open.source === undefined) return -1;
+  if (open.used === open.piece.length &&
+      open.position < this.sources[open.source].file.size && !this.readPiece(open)) {
+    return -1;
+  }
+  var count = Math.min(into.length, open.piece.length - open.used);
+  into.set(open.piece.subarray(open.used, open.used + count));
+  open.used += count;
+  open.position += count;
+  this.done += count;
+  this.reportProgress();
+  return count;
+};
+
+// All of `bytes`, kept: 1, or 0 when the handle leads to nothing written.
+Run.prototype.write = function(handle, bytes) {
+  var open = this.handles[handle];
+  if (!open || !open.sink) return 0;
+  open.sink.append(bytes);
+  return 1;
+};
+
+Run.prototype.close = function(handle) {
+  if (!this.handles[handle]) return 0;
+  delete this.handles[handle];
+  return 1;
+};
+
+Run.prototype.identifyName = function(name) {
+  if (name === this.destination) return this.image ? this.sources.length + 1 : 0;
+  return this.sourceIndex(name) + 1;
+};
+
+Run.prototype.identifyFile = function(handle) {
+  var open = this.handles[handle];
+  if (!open) return 0;
+  if (open.source !== undefined) return open.source + 1;
+  return open.sink === this.image ? this.sources.length + 1 : 0;
+};
+
+// A hint has named the receiver's reading: the page offers a second run
+// that way.
+Run.prototype.offerReceiver = function() {
+  this.receiverOffered = true;
+};
+
+// What the page is told of the run, once main() has returned `status`.
+Run.prototype.outcome = function(status) {
   return {
     kind: 'done',
     status: status,
-    stdout: standardOutput.take(),
-    stderr: standardError.take(),
-    image: image ? image.take() : null,
-    stoppedAt: stoppedAt,
-    unloaded: unloaded,
+    stdout: this.standardOutput.take(),
+    stderr: this.standardError.take(),
+    image: this.image ? this.image.take() : null,
+    stoppedAt: this.stoppedAt,
+    unloaded: this.unloaded,
+    receiverOffered: this.receiverOffered,
   };
+};
+
+// Runs the program as the message asks, on a run of its own, and gives
+// what the page is told.  The program is compiled before the page says
+// what to run, so it is handed the run's calls only now.
+function execute(message, program, quiet) {
+  var run = new Run(message, quiet);
+  program.romweaveIO = run;
+  return run.outcome(program.callMain(message.args));
 }
 
+// A promise of a fresh instance of the program.  Compiled at once (see
+// web/CMakeLists.txt), Emscripten's factory returns the instance itself,
+// or, in later versions, a promise of it; a failure rejects the promise.
 function createProgram() {
-  return createRomweave({
-    noInitialRun: true,
-    thisProgram: 'romweave',
-    romweaveIO: romweaveIO,
+  return new Promise(function(resolve) {
+    resolve(createRomweave({noInitialRun: true, thisProgram: 'romweave'}));
   });
 }
 
@@ -263,14 +277,9 @@ function warmUp() {
   }
   var name = '/image/warm-up.bin';
   return createProgram().then(function(program) {
-    warming = true;
-    try {
-      execute({args: ['warm-up.cap', name], destination: name,
-               sources: [{name: 'warm-up.cap', file: new Blob([capture])}]},
-              program);
-    } finally {
-      warming = false;
-    }
+    execute({args: ['warm-up.cap', name], destination: name,
+             sources: [{name: 'warm-up.cap', file: new Blob([capture])}]},
+            program, true);
   });
 }
 
@@ -278,7 +287,7 @@ function warmUp() {
 var moduleReady = warmUp().then(createProgram, createProgram);
 
 function run(message, module) {
-  var result = execute(message, module);
+  var result = execute(message, module, false);
   postMessage(result, [result.stdout.buffer, result.stderr.buffer]);
 }
 
