@@ -20,14 +20,16 @@
 // destination per block taken, plus the data bytes read of a failed block
 // (at most 128); `address` = 128 x the blocks taken; a result that is
 // one of the three; and on standard error nothing, or one hint line after
-// a fault.  A receiver's reading must give the same whether the bytes come
-// whole or in pieces, the same as the plain reading where that takes every
-// block, and only progress lines but for a fault's, an image of the frames
-// taken and at most one frame's more, at most a note and a cancel's hint.
-// Above all it must be what the slow model of receiver_model.h reads, source
-// after source: verdict, standard output, standard error, image and address;
-// a read error may only make the tool stop sooner, the source unreadable,
-// with part of what the model prints and writes for the source cut there.
+// a fault, which names --receiver, the block's own hints aside, exactly
+// where the model below reads the source to a clean end.  A receiver's reading
+// must give the same whether the bytes come whole or in pieces, the same as the
+// plain reading where that takes every block, and only progress lines but for a
+// fault's, an image of the frames taken and at most one frame's more, at most a
+// note and a cancel's hint. Above all it must be what the slow model of
+// receiver_model.h reads, source after source: verdict, standard output,
+// standard error, image and address; a read error may only make the tool stop
+// sooner, the source unreadable, with part of what the model prints and writes
+// for the source cut there.
 
 #include <algorithm>
 #include <cstdint>
@@ -469,6 +471,24 @@ void run_sources(const std::vector<Source>& sources) {
     const std::string hint = run.errors();
     CHECK(hint.empty() || (failed && starts_with(hint, "Hint: ") &&
                            hint.find('\n') == hint.size() - 1));
+    // Past the hints that the failed block's own bytes call for, a hint
+    // names --receiver exactly where the receiver's reading, as the model
+    // reads the whole source, comes to a clean end, and the cancel's hint
+    // stands only where it does not.
+    const bool of_block =
+        starts_with(hint, "Hint: the first block ends in the CRC-16") ||
+        starts_with(hint, "Hint: the block at offset ") ||
+        starts_with(hint, "Hint: 0x02 starts a 1K block");
+    const bool error =
+        source.fail_at >= 0 &&
+        static_cast<uint64_t>(source.fail_at) <= source.bytes.size();
+    if (failed && !of_block && !error) {
+      const bool reads =
+          read_as_receiver(source.bytes, source.name, address_before).verdict ==
+          SOURCE_CLEAN;
+      CHECK(reads == (hint.find("--receiver") != std::string::npos));
+      CHECK(!reads || !starts_with(hint, "Hint: 0x18"));
+    }
 
     // The driver stops at the first source that did not end cleanly.
     if (end != SOURCE_CLEAN) break;
