@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Fuzzes the wrapper probe and the block reader for FUZZ_SECONDS (60 by
-# default), with the libFuzzer target built by clang in build-fuzz/.  Any
-# crash, sanitizer finding, failed check, leak or hang fails the step and
-# leaves the input that caused it in build-fuzz/findings/.
+# Fuzzes the wrapper probe, the block reader and the receiver's reading for
+# FUZZ_SECONDS (60 by default), with the libFuzzer target built by clang in
+# build-fuzz/.  Any crash, sanitizer finding, failed check, leak or hang
+# fails the step and leaves the input that caused it in build-fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . .ci/install-missing.sh
@@ -16,11 +16,14 @@ cmake --build build-fuzz -j2 --target decode_fuzzer make_seeds
 build-fuzz/fuzz/make_seeds --check fuzz/corpus
 
 # New inputs go to a scratch corpus; the committed seeds are only read.
+# Inputs may grow to 32 KiB: by default libFuzzer keeps them to the largest
+# seed's size, and damage that reaches past the frame search's first 4 KiB
+# span, with frames before and behind it, needs more room than that.
 rm -rf build-fuzz/corpus build-fuzz/findings
 mkdir -p build-fuzz/corpus build-fuzz/findings
 status=0
 build-fuzz/fuzz/decode_fuzzer -max_total_time="${FUZZ_SECONDS:-60}" \
-  -timeout=10 -rss_limit_mb=2048 -dict=fuzz/romweave.dict \
+  -timeout=10 -rss_limit_mb=2048 -max_len=32768 -dict=fuzz/romweave.dict \
   -artifact_prefix=build-fuzz/findings/ -print_final_stats=1 \
   build-fuzz/corpus fuzz/corpus >build-fuzz/fuzz.log 2>&1 || status=$?
 if [ "$status" -ne 0 ]; then

@@ -20,10 +20,16 @@
 // destination per block taken, plus the data bytes read of a failed block
 // (at most 128); `address` = 128 x the blocks taken; a result that is
 // one of the three; and on standard error nothing, or one hint line after
-// a fault.  A receiver's reading must give the same whether the bytes come
-// whole or in pieces, the same as the plain reading where that takes every
-// block, and only progress lines but for a fault's, an image of the frames
-// taken and at most one frame's more, at most a note and a cancel's hint.
+// a fault, which names --receiver, the block's own hints aside, exactly
+// where the model below reads the source to a clean end.  A receiver's reading
+// must give the same whether the bytes come whole or in pieces, the same as the
+// plain reading where that takes every block, and only progress lines but for a
+// fault's, an image of the frames taken and at most one frame's more, at most a
+// note and a cancel's hint. Above all it must be what the slow model of
+// receiver_model.h reads, source after source: verdict, standard output,
+// standard error, image and address; a read error may only make the tool stop
+// sooner, the source unreadable, with part of what the model prints and writes
+// for the source cut there.
 
 #include <algorithm>
 #include <cstdint>
@@ -37,6 +43,7 @@
 #include "capture/capture.h"
 #include "capture/decode_source.h"
 #include "fuzz/fuzz_input.h"
+#include "fuzz/receiver_model.h"
 #include "tests/decode_fixture.h"
 #include "tools/capture_builder.h"
 
@@ -130,18 +137,13 @@ Expected expect(const Source& source, uint64_t address) {
     return static_cast<uint8_t>(b[at]);
   };
 
-  if (error && readable < WRAPPER_HEADER_SIZE) {
+  const ProbedSource probed = probe_bytes(b, readable, error);
+  if (probed.read_failed) {
     e.read_failed = true;
     return e;
   }
-  size_t at = 0;
-  if (readable >= WRAPPER_HEADER_SIZE && b.compare(0, 7, "HPHP48-") == 0) {
-    at = WRAPPER_HEADER_SIZE;
-    const uint32_t prolog = byte(8) | byte(9) << 8 | (byte(10) & 0x0Fu) << 16;
-    const auto length =
-        static_cast<int32_t>(byte(10) >> 4 | byte(11) << 4 | byte(12) << 12);
-    if (prolog == STRING_PROLOG) e.payload_end = 13 + (length - 4) / 2;
-  }
+  size_t at = probed.start;
+  e.payload_end = probed.payload_end;
 
   const std::string name = source.name + ": ";
   char message[128];
@@ -227,10 +229,12 @@ struct Outcome {
   std::string output;
   std::string errors;
   std::string image;
+  uint64_t address = 0;
 
   bool operator==(const Outcome& other) const {
     return verdicts == other.verdicts && output == other.output &&
-           errors == other.errors && image == other.image;
+           errors == other.errors && image == other.image &&
+           address == other.address;
   }
 };
 
@@ -259,6 +263,7 @@ Outcome receive_sources(const std::vector<Source>& sources, bool whole) {
     outcome.output += printed;
     outcome.errors += errors;
     outcome.image = run.destination();
+    outcome.address = state.address;
 
     const uint64_t taken = state.address - address_before;
     CHECK(taken % BLOCK_DATA_SIZE == 0);
@@ -299,17 +304,82 @@ Outcome receive_sources(const std::vector<Source>& sources, bool whole) {
   return outcome;
 }
 
+// Prints an outcome, so that a disagreement shows: its image by size and
+// where it first differs from `other`'s.
+void dump(const char* whose, const Outcome& outcome, const Outcome& other) {
+  std::string verdicts;
+  for (const SourceVerdict verdict : outcome.verdicts) {
+    verdicts += " " + std::to_string(verdict);
+  }
+  const auto differ = std::mismatch(
+      outcome.image.begin(),
+      outcome.image.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                  outcome.image.size(), other.image.size())),
+      other.image.begin());
+  std::fprintf(stderr,
+               "%s: verdicts%s, address %llu, image of %zu bytes, the same "
+               "for %zu\n%s%s",
+               whose, verdicts.c_str(),
+               static_cast<unsigned long long>(outcome.address),
+               outcome.image.size(),
+               static_cast<size_t>(differ.first - outcome.image.begin()),
+               outcome.output.c_str(), outcome.errors.c_str());
+}
+
+// The tool's reading of the sources must be the slow model's, source after
+// source; a read error may only stop it early, unreadable, with what it
+// printed and wrote so far.
+void check_against_model(const std::vector<Source>& sources,
+                         const Outcome& tool) {
+  Outcome model;
+  Outcome before_last;
+  bool may_stop_early = false;
+  for (const Source& source : sources) {
+    before_last = model;
+    const ReceiverReading reading = read_as_receiver(
+        source.bytes, source.name, model.address, source.fail_at);
+    model.verdicts.push_back(reading.verdict);
+    model.output += reading.output;
+    model.errors += reading.errors;
+    model.image += reading.image;
+    model.address = reading.address;
+    may_stop_early = reading.may_stop_early;
+    if (reading.verdict != SOURCE_CLEAN) break;
+  }
+  if (tool == model) return;
+  const size_t count = model.verdicts.size();
+  const bool stopped_early =
+      may_stop_early && tool.verdicts.size() == count &&
+      std::equal(model.verdicts.begin(), model.verdicts.end() - 1,
+                 tool.verdicts.begin()) &&
+      tool.verdicts.back() == SOURCE_UNREADABLE &&
+      starts_with(model.output, tool.output) &&
+      tool.output.size() >= before_last.output.size() &&
+      starts_with(model.image, tool.image) &&
+      tool.image.size() >= before_last.image.size() &&
+      tool.errors == before_last.errors && tool.address <= model.address;
+  if (!stopped_early) {
+    dump("tool", tool, model);
+    dump("model", model, tool);
+  }
+  CHECK(stopped_early);
+}
+
 void run_sources(const std::vector<Source>& sources) {
   if (sources.front().receiver) {
-    // The reading does not depend on how the bytes come; and where the
-    // plain reading takes every block, the receiver takes the same ones.
+    // The reading does not depend on how the bytes come, and it is the
+    // model's; where the plain reading takes every block, and each lies in
+    // its string, the receiver takes the same ones.
     const Outcome outcome = receive_sources(sources, false);
     CHECK(outcome == receive_sources(sources, true));
+    check_against_model(sources, outcome);
     std::vector<Source> plain = sources;
     for (Source& source : plain) source.receiver = false;
     MemoryRun run;
     bool clean = true;
+    bool in_strings = true;
     for (const Source& source : plain) {
+      const uint64_t address_before = run.state->address;
       run.state->source_name = source.name;
       MemorySource memory;
       memory.bytes = source.bytes;
@@ -317,8 +387,18 @@ void run_sources(const std::vector<Source>& sources) {
       read_from(run.state->input, memory_reader(&memory));
       clean = decode_source(*run.state) == VERDICT_CLEAN;
       if (!clean) break;
+      // The plain reading takes a block that begins in a string whole; the
+      // receiver reads no byte past the string's end.
+      const ProbedSource probed =
+          probe_bytes(source.bytes, source.bytes.size(), false);
+      const uint64_t blocks =
+          (run.state->address - address_before) / BLOCK_DATA_SIZE;
+      in_strings = in_strings &&
+                   (blocks == 0 ||
+                    static_cast<int64_t>(probed.start + blocks * BLOCK_SIZE) <=
+                        probed.payload_end);
     }
-    if (clean) {
+    if (clean && in_strings) {
       CHECK(outcome.output == run.output());
       CHECK(outcome.image == run.destination());
     }
@@ -392,6 +472,24 @@ void run_sources(const std::vector<Source>& sources) {
     const std::string hint = run.errors();
     CHECK(hint.empty() || (failed && starts_with(hint, "Hint: ") &&
                            hint.find('\n') == hint.size() - 1));
+    // Past the hints that the failed block's own bytes call for, a hint
+    // names --receiver exactly where the receiver's reading, as the model
+    // reads the whole source, comes to a clean end, and the cancel's hint
+    // stands only where it does not.
+    const bool of_block =
+        starts_with(hint, "Hint: the first block ends in the CRC-16") ||
+        starts_with(hint, "Hint: the block at offset ") ||
+        starts_with(hint, "Hint: 0x02 starts a 1K block");
+    const bool error =
+        source.fail_at >= 0 &&
+        static_cast<uint64_t>(source.fail_at) <= source.bytes.size();
+    if (failed && !of_block && !error) {
+      const bool reads =
+          read_as_receiver(source.bytes, source.name, address_before).verdict ==
+          SOURCE_CLEAN;
+      CHECK(reads == (hint.find("--receiver") != std::string::npos));
+      CHECK(!reads || !starts_with(hint, "Hint: 0x18"));
+    }
 
     // The driver stops at the first source that did not end cleanly.
     if (end != VERDICT_CLEAN) break;

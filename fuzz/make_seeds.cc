@@ -114,9 +114,50 @@ std::map<std::string, std::string> seeds() {
   s["receiver-cancel"] = receiver + make_capture(1) + "\x18\x18";
   s["receiver-string-ends-in-1k"] =
       receiver + romweave::wrapper_header(600) + make_frames(1, {1024, false});
+  // The plain reading takes the last block whole; the receiver stops at the
+  // string's end.
+  s["receiver-string-ends-in-last-block"] =
+      receiver + romweave::wrapper_header(2 * 132 - 7) + make_capture(2) +
+      "\x04";
   s["receiver-pieces-of-5"] =
       control(romweave::RECEIVER | romweave::IN_PIECES) + std::string(1, 4) +
       make_capture(1) + damaged + make_capture(2).substr(132) + "\x04";
+
+  // Noise before the end: line noise in front of the EOT, or behind it; an
+  // EOT turned into another byte, then the sender's second one; and the
+  // three kinds of noise that may hide a frame and so fail the source: too
+  // long to be noise, a cancel in it, the start of the next frame in it.
+  const std::string two = make_capture(2);
+  s["receiver-noise-before-eot"] = receiver + two + "\x55\xAA\x13\x04";
+  s["receiver-noise-after-eot"] = receiver + two + "\x04\x55\xAA\x13";
+  s["receiver-damaged-eot"] = receiver + two + "\x84\x04";
+  s["receiver-noise-of-64-bytes"] =
+      receiver + two + std::string(64, '\x55') + "\x04";
+  s["receiver-noise-with-cancel"] = receiver + two + "\x55\x18\x18\x04";
+  s["receiver-noise-with-next-start"] =
+      receiver + two + std::string("\x55\x01\x03\xFC\x55\x04", 6);
+  // A last frame, its complement damaged, holding a 0x04 near its start,
+  // never sent again: its bytes run on past that 0x04, no EOT of the end.
+  std::string holding_eot = make_capture(3).substr(264);
+  holding_eot[2] = static_cast<char>(holding_eot[2] ^ 0x80);
+  holding_eot[20] = 0x04;
+  s["receiver-damaged-frame-holding-0x04"] =
+      receiver + two + holding_eot + "\x04";
+
+  // More than 4 KiB of damage, past the frame search's first span, before
+  // the frame is resent whole, or before the end.
+  std::string far = make_capture(1);
+  for (int i = 0; i < 40; ++i) far += damaged;
+  s["receiver-5k-damage-then-end"] = receiver + far + "\x04";
+  s["receiver-resent-after-5k-damage"] =
+      receiver + far + make_capture(3).substr(132) + "\x04";
+  std::string one_k_far = make_frames(1, {1024, true});
+  std::string one_k_damaged = make_frames(2, {1024, true}).substr(1029);
+  const std::string one_k_resent = one_k_damaged;
+  one_k_damaged[700] = static_cast<char>(one_k_damaged[700] ^ 0x01);
+  for (int i = 0; i < 5; ++i) one_k_far += one_k_damaged;
+  s["receiver-1k-resent-after-5k-damage"] =
+      receiver + one_k_far + one_k_resent + "\x04";
   return s;
 }
 
