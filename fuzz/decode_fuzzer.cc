@@ -344,7 +344,7 @@ void check_against_model(const std::vector<Source>& sources,
     model.image += reading.image;
     model.address = reading.address;
     may_stop_early = reading.may_stop_early;
-    if (reading.verdict != SOURCE_CLEAN) break;
+    if (reading.verdict != VERDICT_CLEAN) break;
   }
   if (tool == model) return;
   const size_t count = model.verdicts.size();
@@ -352,7 +352,7 @@ void check_against_model(const std::vector<Source>& sources,
       may_stop_early && tool.verdicts.size() == count &&
       std::equal(model.verdicts.begin(), model.verdicts.end() - 1,
                  tool.verdicts.begin()) &&
-      tool.verdicts.back() == SOURCE_UNREADABLE &&
+      tool.verdicts.back() == VERDICT_UNREADABLE &&
       starts_with(model.output, tool.output) &&
       tool.output.size() >= before_last.output.size() &&
       starts_with(model.image, tool.image) &&
@@ -486,7 +486,7 @@ void run_sources(const std::vector<Source>& sources) {
     if (failed && !of_block && !error) {
       const bool reads =
           read_as_receiver(source.bytes, source.name, address_before).verdict ==
-          SOURCE_CLEAN;
+          VERDICT_CLEAN;
       CHECK(reads == (hint.find("--receiver") != std::string::npos));
       CHECK(!reads || !starts_with(hint, "Hint: 0x18"));
     }
