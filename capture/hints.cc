@@ -66,7 +66,7 @@ Hint receiver_hint(const ReceptionRecord& r, int64_t offset) {
   hint.offset = offset;
   hint.block = r.resumed_number;
   hint.other = r.resumed_offset;
-  if (skipped == 0 && r.ending != ENDED_WITHOUT_EOT && r.eot_offset == offset) {
+  if (skipped == 0 && r.eot_offset == offset) {
     hint.kind = HINT_END_OF_TRANSMISSION;
   } else if (skipped == 1 && r.damaged.count == 1) {
     hint.kind = HINT_RESENT;

@@ -79,7 +79,7 @@
 //      in the data of a damaged frame, whose bytes run on);
 //    - they hold no CAN followed by CAN;
 //    - none of them is an SOH or STX followed by the number expected and
-//      its complement (which may lie at or past the EOT): such bytes may
+//      its complement (which may be the EOT itself): such bytes may
 //      be a frame that the sender sent and the receiver never took.
 //
 // The source ends cleanly at its end, at an EOT or after noise at an EOT;
@@ -227,20 +227,18 @@ void take_frame(Reception& r, size_t data_size) {
   if (data_size == ONE_K_DATA_SIZE) r.record.one_k = true;
 }
 
-// Notes, after the first damaged stretch or noise EOT, where the reading
-// goes on: at the frame found, at the current position.
+// Notes, after a damaged stretch or a noise EOT, where the reading goes
+// on: at the frame found, at the current position.
 void note_resumption(Reception& r) {
-  ReceptionRecord& record = r.record;
-  if (record.damaged.count + record.noise_eots.count != 1) return;
   const SourceBuffer& in = r.state.input;
-  record.resumed_offset = in.position;
-  record.resumed_number = in.bytes[in.begin + 1];
+  r.record.resumed_offset = in.position;
+  r.record.resumed_number = in.bytes[in.begin + 1];
 }
 
 // Ends the source at the EOT at `eot`, the search after it having passed
 // over bytes up to `other_end` that are not end bytes.
 Step end_at_eot(Reception& r, int64_t eot, int64_t other_end) {
-  r.record.ending = other_end <= eot + 1 ? ENDED_AT_EOT : ENDED_AT_EOT_AND_MORE;
+  r.record.ending = other_end <= eot ? ENDED_AT_EOT : ENDED_AT_EOT_AND_MORE;
   r.record.eot_offset = eot;
   return STEP_END;
 }
@@ -302,9 +300,8 @@ Step after_damage(Reception& r, size_t got) {
   if (fault.data_read > 0) {
     std::memcpy(r.damaged_data, bytes + FRAME_HEADER_SIZE, fault.data_read);
   }
-  // The bytes that may be noise, kept while the search reads on; a header
-  // of the next frame may straddle the last of them.
-  unsigned char near[NOISE_LIMIT + 1];
+  // The bytes that may be noise, kept while the search reads on.
+  unsigned char near[NOISE_LIMIT];
   const size_t at_hand = look_ahead(in, r.limit, sizeof near);
   const size_t near_got = at_hand < sizeof near ? at_hand : sizeof near;
   std::memcpy(near, in.bytes + in.begin, near_got);

@@ -42,10 +42,10 @@ struct ReceptionRecord {
   SkipList noise_eots;        // EOTs with the frame expected next behind them
   int64_t noise_offset = -1;  // noise before the EOT it ended at, or -1
   Ending ending = ENDED_WITHOUT_EOT;
-  int64_t eot_offset = 0;      // the EOT it ended at
+  int64_t eot_offset = -1;     // the EOT it ended at, or -1
   int64_t cancel_offset = -1;  // where CAN CAN cancelled, or -1
-  // Where the reading went on after the first damaged stretch or noise
-  // EOT, and the number of the frame it found there.
+  // Where the reading went on after the last damaged stretch or noise EOT,
+  // and the number of the frame it found there.
   int64_t resumed_offset = -1;
   unsigned resumed_number = 0;
 };

@@ -44,15 +44,25 @@ TEST(ReadBlockTest, BlockNumbersWrapPast255) {
 // message, how many of its data bytes reach the destination, and the hint
 // on standard error, where the bytes show what went wrong, with the offset
 // of that block in the file.
+const size_t SECOND = 132;  // offset of the second block
+
 struct Fault {
   const char* what;
   void (*damage)(std::string& capture);  // on a three-block capture
-  const char* message;
+  std::string message;
   size_t partial;
   std::string hint;
 };
 
-const size_t SECOND = 132;  // offset of the second block
+// The block reader's message for the second block of a capture turned into
+// a CRC frame: the CRC's high byte where the checksum belongs.
+std::string crc_block_message() {
+  std::string block = make_capture(2).substr(SECOND);
+  unsigned sum = static_cast<unsigned char>(block[131]);
+  unsigned high = bitwise_crc16(block.substr(3, 128)) >> 8;
+  return "CAP.BIN: Got " + std::to_string(high) + " instead of " +
+         std::to_string(sum) + " as checksum\n";
+}
 
 std::vector<Fault> faults(uint64_t offset) {
   return {
@@ -97,6 +107,16 @@ std::vector<Fault> faults(uint64_t offset) {
       {"noise, then the end of transmission",
        [](std::string& c) { c.replace(SECOND, c.npos, "\x2E\x0C\x04"); },
        "CAP.BIN: No SOH\n", 0, noise_hint(offset, offset + 2)},
+      // The check is the one the first block settled: a receiver takes no
+      // CRC frame after it.
+      {"blocks 2 and 3 CRC frames, then the EOT",
+       [](std::string& c) {
+         std::string frames;
+         append_frame(frames, 2, c.substr(SECOND + 3, 128), true);
+         append_frame(frames, 3, c.substr(2 * SECOND + 3, 128), true);
+         c.replace(SECOND, c.npos, frames + "\x04");
+       },
+       crc_block_message(), 128, ""},
       // A frame that the receiver may never have taken.
       {"noise holding the next header, then the end of transmission",
        [](std::string& c) {

@@ -126,6 +126,11 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
       {"a first CRC frame that passes both checks, an EOT behind its sum",
        {frame(1, data_passing_both(EOT), true), c2, eot}, {0, 1},
        {0, 0x80, 0x100}, "", "", note("frames with a CRC-16")},
+      // Read with the checksum, its CRC's low byte starts a block 2 that is
+      // not sound.
+      {"a first CRC frame that passes both checks, a 1K frame 2 behind it",
+       {frame(1, data_passing_both(SOH), true), frame(2, sample_image(8, 1), true), eot},
+       {0, 1}, {0, 0x80, 0x480}, "", "", note("1K frames with a CRC-16")},
       {"a first CRC frame that passes both checks, a frame start behind its sum",
        {frame(1, data_passing_both(SOH), true), eot}, {0}, {0, 0x80}, "", "",
        note("frames with a CRC-16")},
@@ -197,6 +202,12 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
       {"63 bytes of noise, then the EOT and the ends of a transfer",
        {sample_block(1), std::string(63, 0x55), eot, "\x1A\x04\x18\x18\x08"}, {0},
        {0, 0x80, 0x80}, "", "", note("noise skipped before the EOT at offset 195")},
+      {"noise holding a start byte and the next number, then the EOT",
+       {sample_block(1), "\x55\x01\x02\x77", eot}, {0}, {0, 0x80, 0x80}, "", "",
+       note("noise skipped before the EOT at offset 136")},
+      {"noise holding a start byte and the next complement, then the EOT",
+       {sample_block(1), "\x55\x02\x77\xFD", eot}, {0}, {0, 0x80, 0x80}, "", "",
+       note("noise skipped before the EOT at offset 136")},
       {"noise whose 0x04 has the sender's next frame behind it",
        {sample_block(1), "\x55\x04\x66", sample_block(2), eot}, {0, 2},
        {0, 0x80, 0x80, 0x100}, "", "", note("a damaged stretch skipped at offset 132")},
@@ -285,6 +296,19 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
   }
 }
 
+// A header of the frame expected next whose complement is the EOT: the
+// EOT ends nothing, and the noise is no noise.
+TEST(ReceiverTest, NoiseBeforeAnEotThatCompletesAHeader) {
+  const Decoded decoded = decode(make_capture(250) + "\x55\x01\xFB\x04",
+                                 DecodeOptions().as_receiver());
+  EXPECT_EQ(decoded.verdict, VERDICT_FAULTY);
+  EXPECT_EQ(decoded.output, progress_lines(0, 250 * 128) + "CAP.BIN: No SOH\n");
+  EXPECT_EQ(decode(make_capture(250) + "\x55\x01\xFA\x04",
+                   DecodeOptions().as_receiver())
+                .verdict,
+            VERDICT_CLEAN);
+}
+
 // A read error ends the receiver's reading as unreadable, without a note,
 // wherever a step needs the byte: inside a frame, behind a first frame that
 // might end in a CRC, or among the bytes that settle the check.
@@ -304,6 +328,9 @@ TEST(ReceiverTest, ReadErrorsEndTheSourceWithoutANote) {
       {"among the bytes that settle the check", both, 140, 0},
       {"at the end, behind a first block that passes both checks", both,
        static_cast<int64_t>(both.size()), 11},
+      // Exactly the bytes wanted are at hand: enough.
+      {"just behind a first block that might end in a CRC", three, 133, 1},
+      {"just behind the bytes that settle the check", both, 1162, 8},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
