@@ -66,15 +66,17 @@ Hint receiver_hint(const ReceptionRecord& r, int64_t offset) {
   hint.offset = offset;
   hint.block = r.resumed_number;
   hint.other = r.resumed_offset;
-  if (skipped == 0 && r.eot_offset == offset) {
+  // Skipping nothing, it can only have ended at the EOT where the block
+  // failed.
+  if (skipped == 0) {
     hint.kind = HINT_END_OF_TRANSMISSION;
   } else if (skipped == 1 && r.damaged.count == 1) {
     hint.kind = HINT_RESENT;
   } else if (skipped == 1 && r.noise_eots.count == 1) {
     hint.kind = HINT_NOISE_EOT;
   } else if (skipped == 1 && r.noise_offset >= 0) {
+    // The noise begins where the block failed.
     hint.kind = HINT_NOISE_BEFORE_EOT;
-    hint.offset = r.noise_offset;
     hint.other = r.eot_offset;
   } else {
     hint.kind = HINT_RECEIVER_READS;

@@ -192,10 +192,10 @@ Sequel sequel(const unsigned char* bytes, size_t got, size_t at,
 
 // The check of a source whose first frame, of `data_size` data bytes and
 // at the start of the read-ahead, passes both.  A sound block 2 behind it
-// is the strongest sign; an EOT or the end of the source a weaker one, as
-// one byte in 256 is an EOT and a CRC's low byte may be; where neither
-// check shows either, or both show the same, the checksum, the plain
-// reading's.
+// is the strongest sign, and only one check can show it: under the other
+// it would start on the first one's number.  An EOT or the end of the
+// source is a weaker one, as one byte in 256 is an EOT and a CRC's low byte
+// may be.  Where that settles nothing, the checksum, the plain reading's.
 FrameCheck settle_check(Reception& r, size_t data_size) {
   SourceBuffer& in = r.state.input;
   const size_t wanted = frame_size(data_size, CHECK_CRC) + MAX_FRAME_SIZE;
@@ -208,10 +208,8 @@ FrameCheck settle_check(Reception& r, size_t data_size) {
       sequel(bytes, got, frame_size(data_size, CHECK_SUM), CHECK_SUM, next);
   const Sequel by_crc =
       sequel(bytes, got, frame_size(data_size, CHECK_CRC), CHECK_CRC, next);
-  if (by_sum == GOES_ON) return CHECK_SUM;
   if (by_crc == GOES_ON) return CHECK_CRC;
-  if (by_sum == GOES_TO_END) return CHECK_SUM;
-  if (by_crc == GOES_TO_END) return CHECK_CRC;
+  if (by_crc == GOES_TO_END && by_sum == GOES_ASTRAY) return CHECK_CRC;
   return CHECK_SUM;
 }
 
@@ -318,7 +316,7 @@ Step after_damage(Reception& r, size_t got) {
   const int64_t noise =
       found == FOUND_NONE
           ? noise_before_eot(near, near_got, state.expected_block,
-                             other_end > offset ? other_end - offset : 1)
+                             other_end - offset)
           : -1;
   if (noise >= 0) {
     // The attempt at the EOT, behind the noise, ends the source.

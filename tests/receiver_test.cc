@@ -296,6 +296,34 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
   }
 }
 
+// Bytes a search read ahead of may end in a read error exactly where a
+// frame, or the bytes that settle the check, end: those are at hand, and
+// the frame is taken.
+TEST(ReceiverTest, ReadErrorsJustBehindWhatAStepNeeds) {
+  std::string crc = frame(1, sample_image(1, 0), true);
+  crc += damaged(frame(2, sample_image(1, 1), true), 50);
+  crc += frame(2, sample_image(1, 1), true);
+  std::string both = "\x55" + frame(1, data_passing_both(SOH));
+  both += make_capture(11).substr(132) + "\x04";
+  const struct {
+    const char* what;
+    std::string capture;
+    int64_t fail_at;
+    size_t bytes;  // the data taken before the error
+  } cases[] = {
+      {"a CRC frame found by a search", crc, 3 * 133, 2 * 128},
+      {"the bytes that settle the check, behind a search", both, 1 + 1162,
+       8 * 128},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Decoded decoded =
+        decode(c.capture, DecodeOptions().failing_at(c.fail_at).as_receiver());
+    EXPECT_EQ(decoded.verdict, VERDICT_UNREADABLE);
+    EXPECT_EQ(decoded.destination.size(), c.bytes);
+  }
+}
+
 // A header of the frame expected next whose complement is the EOT: the
 // EOT ends nothing, and the noise is no noise.
 TEST(ReceiverTest, NoiseBeforeAnEotThatCompletesAHeader) {
