@@ -66,6 +66,14 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
   std::string sum_looks_like = sample_block(1);
   sum_looks_like.replace(40, 3, "\x01\x01\xFE");
   const std::string kc2 = frame(2, sample_image(8, 8), true);
+  // A 1K frame whose data noise changed so that they sum to its CRC's high
+  // byte: under the checksum it is sound, as one such frame in 256 is.
+  const std::string k_data = sample_image(8, 16);
+  std::string k_sum_by_chance = frame(1, k_data, true);
+  const unsigned k_sum = static_cast<unsigned char>(frame(1, k_data)[1027]);
+  const unsigned k_crc_high = static_cast<unsigned char>(k_sum_by_chance[1027]);
+  k_sum_by_chance[100] =
+      static_cast<char>(k_sum_by_chance[100] + k_crc_high - k_sum);
   std::string eot_in_data = sample_block(2);
   eot_in_data[3 + 10] = EOT;
   eot_in_data[0] = static_cast<char>(0x81);
@@ -219,6 +227,19 @@ TEST(ReceiverTest, ReadsWhatTheReceiverOnTheLineRead) {
        {sample_block(1), eot, sample_block(1)}, {0}, {0, 0x80}, "", "",
        note("the EOT at offset 132 ended it, with other bytes behind it")},
       // Faults: the plain reading's message, and its partial data.
+      // Refusals a reader could avoid only by rules wider than these, as
+      // the soak met them.  Copies of the last frame that the sender sent
+      // again behind noise count as noise, 64 bytes or more.
+      {"noise, then two copies of the last frame and the EOT",
+       {sample_block(1), sample_block(2), "\x55\x66\x77", sample_block(2),
+        sample_block(2), eot}, {0, 1}, {0, 0x80, 0x100}, "No SOH", "", ""},
+      // One check holds for a whole transfer.
+      {"a 1K frame with the checksum, then the same with a CRC-16",
+       {frame(1, k_data), frame(1, k_data, true), eot}, {0}, {0, 0x400},
+       "Got 1 instead of 2 Block No", "", note("1K frames")},
+      {"a damaged first 1K CRC frame that passes the checksum, then its copy",
+       {k_sum_by_chance, frame(1, k_data, true), eot}, {0}, {0, 0x400},
+       "No SOH", "", note("1K frames")},
       {"64 bytes of noise, then the EOT",
        {sample_block(1), std::string(64, 0x55), eot}, {0}, {0, 0x80}, "No SOH", "",
        ""},
