@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Static analysis of romweave's own code with cppcheck and clang-tidy,
-# configured by .cppcheck-suppressions and .clang-tidy.  Any warning fails.
+# The layout of romweave's own code, checked with clang-format, and static
+# analysis with cppcheck and clang-tidy, configured by .clang-format,
+# .cppcheck-suppressions and .clang-tidy.  Any finding fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . .ci/install-missing.sh
-install_missing cmake g++ make libgtest-dev cppcheck clang-tidy-14
+install_missing cmake g++ make libgtest-dev cppcheck clang-tidy-14 clang-format-14 git
+
+# Every C++ file as clang-format lays it out (.clang-format).
+git ls-files '*.cc' '*.h' | xargs clang-format-14 --dry-run -Werror
+echo "clang-format: clean"
 
 # Only the compile commands are needed, not a build.
 cmake -S . -B build-lint -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null

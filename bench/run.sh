@@ -18,9 +18,10 @@
 #   each slow input, with and without --receiver     <= 10 x --receiver on a sound
 #                                                       capture of its size and check
 #   peak resident memory, the slow inputs            within 1 MiB of 1 block
-# The slow inputs, 64 MiB each: SOH (0x01) repeated; a sound checksum frame,
-# then 01 01 FE repeated, or 02 01 FE; the same behind a sound CRC frame;
-# checksum frames 1, 2, ..., every checksum wrong.  Each fails at its first
+# The slow inputs, 64 MiB each: SOH (0x01) repeated; a block with a wrong
+# checksum, then 01 01 FE repeated (the check still unknown); a sound
+# checksum frame, then 01 01 FE repeated, or 02 01 FE; the same behind a
+# sound CRC frame; checksum frames 1, 2, ..., every checksum wrong.  Each fails at its first
 # damaged frame, or, without --receiver, at its first block that is not a
 # sound checksum block (table below).
 #
@@ -297,6 +298,9 @@ capture one-crc 1 --crc
 capture sound $((slow / 132))
 capture sound-crc $((slow / 133)) --crc
 "$mkcapture" --fill 01 --size "$slow" 0 soh.cap
+# A first block whose checksum is wrong leaves the check unknown: every
+# candidate behind it is tried with both.
+"$mkcapture" --bad-check --fill 0101fe --size "$slow" 1 unknown.cap
 for start in 01 02; do
   "$mkcapture" --fill "${start}01fe" --size "$slow" 1 "sum-$start.cap"
   "$mkcapture" --crc --fill "${start}01fe" --size "$slow" 1 "crc-$start.cap"
@@ -326,6 +330,8 @@ while IFS='|' read -r name text image last message crc plain_last plain_message 
     expect "$name" 3 "$image" "$hint" "$name.cap"
 done <<EOF
 soh|SOH repeated|/dev/null|0|Got 1 instead of 254 Inv. Block No||0|Got 1 instead of 254 Inv. Block No|
+unknown|a block with a wrong checksum, then 01 01 FE repeated|one.img|0|\
+Got $(((sum + 1) & 255)) instead of $sum as checksum||0|Got $(((sum + 1) & 255)) instead of $sum as checksum|
 sum-01|a checksum frame, then 01 01 FE repeated|one.img|128|Got 1 instead of 2 Block No||128|\
 Got 1 instead of 2 Block No|
 sum-02|a checksum frame, then 02 01 FE repeated|one.img|128|Got 1 instead of 2 Block No||128|No SOH|$one_k_hint

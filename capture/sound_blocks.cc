@@ -19,9 +19,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "capture/capture.h"
-#include "capture/frames.h"
-#include "capture/progress_line.h"
+#include "capture/sound_blocks.h"
+#include "report/progress_line.h"
 
 namespace romweave {
 
@@ -54,6 +53,30 @@ unsigned char copy_and_sum(char* to, const unsigned char* data) {
 #endif
 }
 
+// How many blocks the next batch may take: those whole in the read-ahead
+// that begin before `start_limit`, with room in place for their data and,
+// `in_place`, their lines; lines built from nibbles (`narrow`) all take as
+// many digits as the first.
+size_t batch_size(const ConversionState& state, int64_t start_limit,
+                  bool in_place, bool narrow) {
+  const SourceBuffer& in = state.input;
+  const int64_t before = start_limit - in.position;
+  if (before <= 0) return 0;
+  size_t count = (in.end - in.begin) / BLOCK_SIZE;
+  const uint64_t starts = static_cast<uint64_t>(before - 1) / BLOCK_SIZE + 1;
+  if (starts < count) count = static_cast<size_t>(starts);
+  count = std::min(count, room_left(*state.destination) / BLOCK_DATA_SIZE);
+  if (in_place) {
+    count = std::min(count, room_left(*state.standard_output) / PROGRESS_ROOM);
+  }
+  if (narrow) {
+    const uint64_t wider = uint64_t{1} << 4 * narrow_digits(state.address);
+    const uint64_t below = (wider - state.address - 1) / BLOCK_DATA_SIZE + 1;
+    if (below < count) count = static_cast<size_t>(below);
+  }
+  return count;
+}
+
 }  // namespace
 
 void take_sound_blocks(ConversionState& state, int64_t start_limit) {
@@ -63,32 +86,16 @@ void take_sound_blocks(ConversionState& state, int64_t start_limit) {
   // Lines that need no CR or flush of their own are written in place too.
   const bool in_place = !out.failed && out.plain;
   for (;;) {
-    // As many blocks as are at hand and as the outputs have room for in
-    // place, taken with every counter and place in a local: to the
-    // compiler, any byte stored into an output could be one of them, which
-    // it would read back after every store.
-    size_t count = (in.end - in.begin) / BLOCK_SIZE;
-    // Only the blocks that begin before the limit.
-    const int64_t before = start_limit - in.position;
-    if (before <= 0) return;
-    const uint64_t starts = static_cast<uint64_t>(before - 1) / BLOCK_SIZE + 1;
-    if (starts < count) count = static_cast<size_t>(starts);
-    count = std::min(count, room_left(destination) / BLOCK_DATA_SIZE);
-    if (in_place) count = std::min(count, room_left(out) / PROGRESS_ROOM);
-    // Lines below 4 GiB are built from nibbles, over a batch whose
-    // addresses all take as many digits.
+    // Lines below 4 GiB are built from nibbles.
     const bool narrow = in_place && state.address >> 32 == 0;
-    size_t digits = 0;
-    uint64_t nibbles = 0;
-    if (narrow) {
-      digits = narrow_digits(state.address);
-      const uint64_t wider = uint64_t{1} << 4 * digits;
-      count = std::min(count, static_cast<size_t>((wider - state.address - 1) /
-                                                  BLOCK_DATA_SIZE) +
-                                  1);
-      nibbles = spread_nibbles(static_cast<uint32_t>(state.address));
-    }
+    const size_t count = batch_size(state, start_limit, in_place, narrow);
     if (count == 0) return;
+    // Every counter and place in a local: to the compiler, any byte stored
+    // into an output could be one of them, which it would read back after
+    // every store.
+    const size_t digits = narrow ? narrow_digits(state.address) : 0;
+    uint64_t nibbles =
+        narrow ? spread_nibbles(static_cast<uint32_t>(state.address)) : 0;
     char* const data_start =
         room_in_place(destination, count * BLOCK_DATA_SIZE);
     char* const text_start =
@@ -106,7 +113,8 @@ void take_sound_blocks(ConversionState& state, int64_t start_limit) {
           block[2] != 255 - expected ||
           // The data is copied while it is added up; a block that then
           // turns out faulty is not kept.
-          block[BLOCK_SIZE - 1] != copy_and_sum(data, block + 3)) {
+          block[BLOCK_SIZE - 1] !=
+              copy_and_sum(data, block + FRAME_HEADER_SIZE)) {
         break;
       }
       if (narrow) {

@@ -50,4 +50,16 @@ size_t refill_source(SourceBuffer& in, size_t wanted) {
   return in.end - in.begin;
 }
 
+size_t look_ahead(SourceBuffer& in, int64_t limit, size_t wanted) {
+  const int64_t before_limit = limit - in.position;
+  if (before_limit <= 0) return 0;
+  if (before_limit < static_cast<int64_t>(wanted)) {
+    wanted = static_cast<size_t>(before_limit);
+  }
+  const size_t got = fill_source(in, wanted);
+  return got < static_cast<uint64_t>(before_limit)
+             ? got
+             : static_cast<size_t>(before_limit);
+}
+
 }  // namespace romweave

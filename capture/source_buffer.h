@@ -60,6 +60,17 @@ inline void consume_source(SourceBuffer& input, size_t count) {
   input.position += static_cast<int64_t>(count);
 }
 
+// The offset at or past which no byte of a source counts, such as the end
+// of a calculator string; UNLIMITED for none.
+constexpr int64_t UNLIMITED = INT64_MAX;
+
+// Makes up to `wanted` bytes (at most SOURCE_FRONT_ROOM) from the current
+// position on readable in the read-ahead, none at or past `limit`, and
+// returns how many are.  Fewer than wanted means that the source, or the
+// part of it before `limit`, ends there, or that reading failed
+// (stream_failed).
+size_t look_ahead(SourceBuffer& input, int64_t limit, size_t wanted);
+
 }  // namespace romweave
 
 #endif  // ROMWEAVE_CAPTURE_SOURCE_BUFFER_H_

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture.h"
+#include "capture/decode_source.h"
 #include "output/output.h"
 #include "platform/platform.h"
 
@@ -59,6 +59,49 @@ std::string upper_case(std::string name) {
   return name;
 }
 
+// What can go wrong with the files of a run, as its messages say it.  Every
+// message of the driver's own about a file is here; those about a source's
+// bytes are in report/.
+enum FileError {
+  ALSO_STANDARD_OUTPUT,         // a name leads to standard output's file
+  CANNOT_OVERWRITE,             // the destination cannot be created
+  BOTH_SOURCE_AND_DESTINATION,  // the destination is also a source
+  CANNOT_OPEN,                  // a source cannot be opened
+  CANNOT_READ,                  // reading a source failed
+  CANNOT_WRITE,                 // writing the destination failed
+  CANNOT_WRITE_STANDARD_OUTPUT,
+};
+
+// Prints the message of `error` about the file `name` on `out`; names are
+// shown upper-cased, as everywhere.
+void print_error(Output& out, FileError error, const std::string& name) {
+  const std::string shown = upper_case(name);
+  const char* file = shown.c_str();
+  switch (error) {
+    case ALSO_STANDARD_OUTPUT:
+      print(out, "Error: File %s is also standard output !\n", file);
+      break;
+    case CANNOT_OVERWRITE:
+      print(out, "Error: Unable to overwrite file %s !\n", file);
+      break;
+    case BOTH_SOURCE_AND_DESTINATION:
+      print(out, "Error: File %s is both source and destination !\n", file);
+      break;
+    case CANNOT_OPEN:
+      print(out, "Error: Unable to open file %s !\n", file);
+      break;
+    case CANNOT_READ:
+      print(out, "Error: Unable to read file %s !\n", file);
+      break;
+    case CANNOT_WRITE:
+      print(out, "Error: Unable to write file %s !\n", file);
+      break;
+    case CANNOT_WRITE_STANDARD_OUTPUT:
+      print(out, "Error: Unable to write standard output !\n");
+      break;
+  }
+}
+
 // The checks made before anything is opened: no name may lead to standard
 // output, which would mix progress lines into the image or feed them back
 // as a source, and the destination, which is about to be cut to length 0,
@@ -72,8 +115,7 @@ ExitStatus check_names(const std::vector<std::string>& names, Output& out,
       FileIdentity identity;
       if (identify_name(name.c_str(), &identity) == IDENTITY_FOUND &&
           identity == output) {
-        print(err, "Error: File %s is also standard output !\n",
-              upper_case(name).c_str());
+        print_error(err, ALSO_STANDARD_OUTPUT, name);
         return EXIT_DESTINATION_FAILED;
       }
     }
@@ -86,8 +128,7 @@ ExitStatus check_names(const std::vector<std::string>& names, Output& out,
     case IDENTITY_UNKNOWN:
       // A destination that cannot be told apart from the sources is never
       // cut: it could be one of them.
-      print(out, "Error: Unable to overwrite file %s !\n",
-            upper_case(destination).c_str());
+      print_error(out, CANNOT_OVERWRITE, destination);
       return EXIT_DESTINATION_FAILED;
     case IDENTITY_FOUND:
       break;
@@ -98,12 +139,60 @@ ExitStatus check_names(const std::vector<std::string>& names, Output& out,
     // either: its run stops there, with nothing of it read.
     if (identify_name(names[i].c_str(), &identity) == IDENTITY_FOUND &&
         identity == target) {
-      print(out, "Error: File %s is both source and destination !\n",
-            upper_case(destination).c_str());
+      print_error(out, BOTH_SOURCE_AND_DESTINATION, destination);
       return EXIT_DESTINATION_FAILED;
     }
   }
   return EXIT_CLEAN;
+}
+
+// The destination of a run, once created.
+struct Destination {
+  std::string name;
+  Output output;
+  FileIdentity identity;  // what it was created as, where that is known
+  bool known = false;
+};
+
+// Opens the source `name` and decodes it into the destination; returns
+// EXIT_CLEAN or EXIT_DATA_FAULT, or the status of a file that failed, whose
+// message it has printed.
+ExitStatus decode_file(ConversionState& state, const std::string& name,
+                       const Destination& destination) {
+  Output& out = *state.standard_output;
+  state.source_name = upper_case(name);
+  // Names are opened as given: on a file system where case matters the
+  // upper-cased form may name another file, or none.
+  const FileHandle source = open_source(name.c_str());
+  if (source == NO_FILE) {
+    print_error(out, CANNOT_OPEN, name);
+    return EXIT_SOURCE_UNREADABLE;
+  }
+  // A source that did not exist before the destination was created may be
+  // it now; reading it back would report an empty image as success.
+  FileIdentity identity;
+  if (destination.known && identify_file(source, &identity) &&
+      identity == destination.identity) {
+    close_file(source);
+    print_error(out, BOTH_SOURCE_AND_DESTINATION, destination.name);
+    return EXIT_DESTINATION_FAILED;
+  }
+  read_from(state.input, file_reader(source));
+  const SourceVerdict verdict = decode_source(state);
+  // Only read from: nothing it could report on closing concerns the run.
+  close_file(source);
+  switch (verdict) {
+    case VERDICT_CLEAN:
+      return EXIT_CLEAN;
+    case VERDICT_FAULTY:
+      return EXIT_DATA_FAULT;
+    case VERDICT_UNREADABLE:
+      break;
+  }
+  // A read error is no end of file: taking it for one would cut the image
+  // short and still print its size.
+  print_error(out, CANNOT_READ, name);
+  return EXIT_SOURCE_UNREADABLE;
 }
 
 // Joins the sources into the destination; `names` are the sources and,
@@ -113,68 +202,37 @@ ExitStatus join_sources(const std::vector<std::string>& names, bool receiver,
   const ExitStatus refused = check_names(names, out, err);
   if (refused != EXIT_CLEAN) return refused;
 
-  const std::string& destination_name = names.back();
-  const FileHandle file = create_file(destination_name.c_str());
+  Destination destination;
+  destination.name = names.back();
+  const FileHandle file = create_file(destination.name.c_str());
   if (file == NO_FILE) {
-    print(out, "Error: Unable to overwrite file %s !\n",
-          upper_case(destination_name).c_str());
+    print_error(out, CANNOT_OVERWRITE, destination.name);
     return EXIT_DESTINATION_FAILED;
   }
-  Output destination = binary_output(file_writer(file), destination_buffer,
+  destination.output = binary_output(file_writer(file), destination_buffer,
                                      sizeof destination_buffer);
-  FileIdentity created;
-  const bool known = identify_file(file, &created);
+  destination.known = identify_file(file, &destination.identity);
 
   // Default-initialised, not value-initialised: the read-ahead's bytes are
   // not zeroed first, which would cost a page fault for every page of it.
   const std::unique_ptr<ConversionState> state(new ConversionState);
-  state->destination = &destination;
+  state->destination = &destination.output;
   state->standard_output = &out;
   state->standard_error = &err;
   state->receiver = receiver;
-  bool fault = false;
-  for (size_t i = 0; i + 1 < names.size() && !fault; ++i) {
-    state->source_name = upper_case(names[i]);
-    // Names are opened as given: on a file system where case matters the
-    // upper-cased form may name another file, or none.
-    const FileHandle source = open_source(names[i].c_str());
-    if (source == NO_FILE) {
-      print(out, "Error: Unable to open file %s !\n",
-            state->source_name.c_str());
-      close_output(destination);
-      return EXIT_SOURCE_UNREADABLE;
-    }
-    // A source that did not exist before the destination was created may
-    // be it now; reading it back would report an empty image as success.
-    FileIdentity identity;
-    if (known && identify_file(source, &identity) && identity == created) {
-      close_file(source);
-      close_output(destination);
-      print(out, "Error: File %s is both source and destination !\n",
-            upper_case(destination_name).c_str());
-      return EXIT_DESTINATION_FAILED;
-    }
-    read_from(state->input, file_reader(source));
-    const SourceVerdict verdict = decode_source(*state);
-    // Only read from: nothing it could report on closing concerns the run.
-    close_file(source);
-    // A read error is no end of file: taking it for one would cut the
-    // image short and still print its size.
-    if (verdict == SOURCE_UNREADABLE) {
-      print(out, "Error: Unable to read file %s !\n",
-            state->source_name.c_str());
-      close_output(destination);
-      return EXIT_SOURCE_UNREADABLE;
-    }
-    fault = verdict == SOURCE_FAULTY;
+  ExitStatus status = EXIT_CLEAN;
+  for (size_t i = 0; i + 1 < names.size() && status == EXIT_CLEAN; ++i) {
+    status = decode_file(*state, names[i], destination);
   }
-
-  if (!close_output(destination)) {
-    print(out, "Error: Unable to write file %s !\n",
-          upper_case(destination_name).c_str());
+  // A fault in the data still leaves the image of the sources before it,
+  // which must then be written whole.
+  const bool written = close_output(destination.output);
+  if (status != EXIT_CLEAN && status != EXIT_DATA_FAULT) return status;
+  if (!written) {
+    print_error(out, CANNOT_WRITE, destination.name);
     return EXIT_DESTINATION_FAILED;
   }
-  if (fault) return EXIT_DATA_FAULT;
+  if (status == EXIT_DATA_FAULT) return status;
   print(out, "ROM size = %05" PRIX64 "h = %" PRIu64 "KB\n", state->address,
         state->address >> 10);
   return EXIT_CLEAN;
@@ -229,7 +287,7 @@ int run_conversion(int argc, char** argv) {
   ExitStatus status = follow_command_line(command_line(argc, argv), out, err);
   flush_output(err);
   if (!close_output(out)) {
-    print(err, "Error: Unable to write standard output !\n");
+    print_error(err, CANNOT_WRITE_STANDARD_OUTPUT, "");
     if (status == EXIT_CLEAN) status = EXIT_OUTPUT_FAILED;
   }
   flush_output(err);

@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "capture/capture.h"
+#include "capture/decode_source.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/receiver_model.h"
 #include "tests/decode_fixture.h"
@@ -268,22 +269,22 @@ Outcome receive_sources(const std::vector<Source>& sources, bool whole) {
     CHECK(taken % BLOCK_DATA_SIZE == 0);
     CHECK(outcome.image.size() >= image_before + taken);
     const size_t partial = outcome.image.size() - image_before - taken;
-    CHECK(partial <= ONE_K_DATA_SIZE && (end != SOURCE_CLEAN || partial == 0));
+    CHECK(partial <= ONE_K_DATA_SIZE && (end != VERDICT_CLEAN || partial == 0));
     const size_t last_line =
         printed.empty() ? 0 : printed.rfind('\n', printed.size() - 2) + 1;
-    CHECK(!printed.empty() || end == SOURCE_UNREADABLE);
-    if (end == SOURCE_FAULTY) {
+    CHECK(!printed.empty() || end == VERDICT_UNREADABLE);
+    if (end == VERDICT_FAULTY) {
       CHECK(printed.compare(last_line, source.name.size() + 2,
                             source.name + ": ") == 0);
     }
     const std::string lines =
-        end == SOURCE_FAULTY ? printed.substr(0, last_line) : printed;
+        end == VERDICT_FAULTY ? printed.substr(0, last_line) : printed;
     for (size_t at = 0; at < lines.size(); at = lines.find('\n', at) + 1) {
       CHECK(starts_with(lines.substr(at), "Checking Address "));
     }
     if (!lines.empty()) {
       CHECK(starts_with(lines, progress_lines(address_before, address_before)));
-      if (end != SOURCE_UNREADABLE) {
+      if (end != VERDICT_UNREADABLE) {
         const std::string last = progress_lines(state.address, state.address);
         CHECK(lines.compare(lines.size() - last.size(), last.size(), last) ==
               0);
@@ -294,11 +295,11 @@ Outcome receive_sources(const std::vector<Source>& sources, bool whole) {
     const std::string hint = starts_with(errors, note)
                                  ? errors.substr(errors.find('\n') + 1)
                                  : errors;
-    CHECK(end != SOURCE_UNREADABLE || errors.empty());
-    CHECK(hint.empty() ||
-          (end == SOURCE_FAULTY && starts_with(hint, "Hint: 0x18 at offset ") &&
-           hint.find('\n') == hint.size() - 1));
-    if (end != SOURCE_CLEAN) break;
+    CHECK(end != VERDICT_UNREADABLE || errors.empty());
+    CHECK(hint.empty() || (end == VERDICT_FAULTY &&
+                           starts_with(hint, "Hint: 0x18 at offset ") &&
+                           hint.find('\n') == hint.size() - 1));
+    if (end != VERDICT_CLEAN) break;
   }
   return outcome;
 }
@@ -343,7 +344,7 @@ void check_against_model(const std::vector<Source>& sources,
     model.image += reading.image;
     model.address = reading.address;
     may_stop_early = reading.may_stop_early;
-    if (reading.verdict != SOURCE_CLEAN) break;
+    if (reading.verdict != VERDICT_CLEAN) break;
   }
   if (tool == model) return;
   const size_t count = model.verdicts.size();
@@ -351,7 +352,7 @@ void check_against_model(const std::vector<Source>& sources,
       may_stop_early && tool.verdicts.size() == count &&
       std::equal(model.verdicts.begin(), model.verdicts.end() - 1,
                  tool.verdicts.begin()) &&
-      tool.verdicts.back() == SOURCE_UNREADABLE &&
+      tool.verdicts.back() == VERDICT_UNREADABLE &&
       starts_with(model.output, tool.output) &&
       tool.output.size() >= before_last.output.size() &&
       starts_with(model.image, tool.image) &&
@@ -384,7 +385,7 @@ void run_sources(const std::vector<Source>& sources) {
       memory.bytes = source.bytes;
       memory.fail_at = source.fail_at;
       read_from(run.state->input, memory_reader(&memory));
-      clean = decode_source(*run.state) == SOURCE_CLEAN;
+      clean = decode_source(*run.state) == VERDICT_CLEAN;
       if (!clean) break;
       // The plain reading takes a block that begins in a string whole; the
       // receiver reads no byte past the string's end.
@@ -421,11 +422,11 @@ void run_sources(const std::vector<Source>& sources) {
     read_from(state.input, memory_reader(&memory));
     const SourceVerdict end = decode_source(state);
 
-    CHECK(end == SOURCE_CLEAN || end == SOURCE_FAULTY ||
-          end == SOURCE_UNREADABLE);
-    CHECK(end == (e.read_failed            ? SOURCE_UNREADABLE
-                  : e.last == BLOCK_FAILED ? SOURCE_FAULTY
-                                           : SOURCE_CLEAN));
+    CHECK(end == VERDICT_CLEAN || end == VERDICT_FAULTY ||
+          end == VERDICT_UNREADABLE);
+    CHECK(end == (e.read_failed            ? VERDICT_UNREADABLE
+                  : e.last == BLOCK_FAILED ? VERDICT_FAULTY
+                                           : VERDICT_CLEAN));
 
     // address = 128 x the blocks taken, over all sources.
     CHECK(state.address >= address_before);
@@ -434,7 +435,7 @@ void run_sources(const std::vector<Source>& sources) {
     CHECK(taken == e.taken);
     blocks_taken += taken;
     CHECK(state.address == BLOCK_DATA_SIZE * blocks_taken);
-    if (end != SOURCE_UNREADABLE || !e.output.empty()) {
+    if (end != VERDICT_UNREADABLE || !e.output.empty()) {
       CHECK(state.expected_block == static_cast<uint8_t>(1 + taken));
     }
 
@@ -447,7 +448,7 @@ void run_sources(const std::vector<Source>& sources) {
     const size_t partial =
         image.size() - image_before - BLOCK_DATA_SIZE * taken;
     CHECK(partial <= BLOCK_DATA_SIZE);
-    if (end == SOURCE_CLEAN) CHECK(partial == 0);
+    if (end == VERDICT_CLEAN) CHECK(partial == 0);
     CHECK(image == expected_image);
 
     // One progress line per attempt, then one fault message exactly when a
@@ -457,7 +458,7 @@ void run_sources(const std::vector<Source>& sources) {
     output_before = output.size();
     size_t lines = 0;
     for (char c : printed) lines += c == '\n';
-    const bool failed = end == SOURCE_FAULTY;
+    const bool failed = end == VERDICT_FAULTY;
     if (!printed.empty()) CHECK(lines == taken + 1 + (failed ? 1 : 0));
     if (failed) {
       const size_t last_line = printed.rfind('\n', printed.size() - 2) + 1;
@@ -485,13 +486,13 @@ void run_sources(const std::vector<Source>& sources) {
     if (failed && !of_block && !error) {
       const bool reads =
           read_as_receiver(source.bytes, source.name, address_before).verdict ==
-          SOURCE_CLEAN;
+          VERDICT_CLEAN;
       CHECK(reads == (hint.find("--receiver") != std::string::npos));
       CHECK(!reads || !starts_with(hint, "Hint: 0x18"));
     }
 
     // The driver stops at the first source that did not end cleanly.
-    if (end != SOURCE_CLEAN) break;
+    if (end != VERDICT_CLEAN) break;
   }
 }
 

@@ -5,7 +5,8 @@
 
 #include <cstddef>
 
-#include "capture/capture.h"
+#include "capture/source_buffer.h"
+#include "xmodem/frame.h"
 
 namespace romweave {
 

@@ -168,7 +168,7 @@ struct Reading {
 
   void fault(const std::string& message) {
     r.output += name + ": " + message + "\n";
-    r.verdict = SOURCE_FAULTY;
+    r.verdict = VERDICT_FAULTY;
   }
   void mismatch(unsigned got, unsigned wanted, const char* field) {
     fault("Got " + std::to_string(got) + " instead of " +
@@ -286,10 +286,10 @@ struct Reading {
     for (size_t i = static_cast<size_t>(eot + 1); eot >= 0 && i < end; ++i) {
       others_behind = others_behind || !end_byte(byte(i));
     }
-    if (r.verdict == SOURCE_CLEAN && eot < 0) {
+    if (r.verdict == VERDICT_CLEAN && eot < 0) {
       parts.push_back(
           "no EOT at its end, so the transfer may not have finished");
-    } else if (r.verdict == SOURCE_CLEAN && others_behind) {
+    } else if (r.verdict == VERDICT_CLEAN && others_behind) {
       parts.push_back("the EOT at offset " + std::to_string(eot) +
                       " ended it, with other bytes behind it");
     }
@@ -315,7 +315,7 @@ ReceiverReading read_as_receiver(const std::string& bytes,
   std::string upper = name;
   for (char& c : upper) c = static_cast<char>(std::toupper(c));
   ReceiverReading unreadable;
-  unreadable.verdict = SOURCE_UNREADABLE;
+  unreadable.verdict = VERDICT_UNREADABLE;
   unreadable.address = address;
   if (probed.read_failed) return unreadable;
 

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "capture/capture.h"
+#include "capture/decode_source.h"
 
 namespace romweave {
 
@@ -29,13 +30,13 @@ ProbedSource probe_bytes(const std::string& bytes, size_t readable, bool error);
 
 // What the receiver's reading of one source prints and writes.
 struct ReceiverReading {
-  SourceVerdict verdict = SOURCE_CLEAN;
+  SourceVerdict verdict = VERDICT_CLEAN;
   std::string output;    // progress lines, then a fault's message
   std::string errors;    // the note, then a cancel's hint
   std::string image;     // the data of the frames taken, and of a fault
   uint64_t address = 0;  // the data bytes taken over all sources, after it
   // A read error lies among the bytes the reading may need: the tool may
-  // stop at any step before the end with SOURCE_UNREADABLE, having printed
+  // stop at any step before the end with VERDICT_UNREADABLE, having printed
   // and written only a prefix of the above, which is the reading of the
   // source cut at the error.
   bool may_stop_early = false;

@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/capture.h"
+#include "capture/decode_source.h"
 #include "tests/expected_output.h"
 #include "tests/memory_io.h"
 
@@ -39,7 +41,7 @@ struct MemoryRun {
 
 // What decoding one source did.
 struct Decoded {
-  SourceVerdict verdict = SOURCE_CLEAN;
+  SourceVerdict verdict = VERDICT_CLEAN;
   std::string output;       // all that was printed
   std::string hint;         // all that went to standard error
   std::string destination;  // all that was written
@@ -47,12 +49,30 @@ struct Decoded {
   unsigned expected_block = 0;
 };
 
-// How the source is read: see MemorySource.
+// How the source is read (see MemorySource), each set by name:
+// decode(capture, DecodeOptions().in_pieces({7}).as_receiver()).
 struct DecodeOptions {
-  int64_t fail_at = -1;
-  uint64_t start_address = 0;
-  std::vector<size_t> pieces;
-  bool receiver = false;
+  int64_t fail_at = -1;        // reading fails at this offset
+  uint64_t start_address = 0;  // the address before the source
+  std::vector<size_t> pieces;  // the sizes the bytes come in
+  bool receiver = false;       // read as an XMODEM receiver
+
+  DecodeOptions& failing_at(int64_t offset) {
+    fail_at = offset;
+    return *this;
+  }
+  DecodeOptions& starting_at(uint64_t address) {
+    start_address = address;
+    return *this;
+  }
+  DecodeOptions& in_pieces(std::vector<size_t> sizes) {
+    pieces = std::move(sizes);
+    return *this;
+  }
+  DecodeOptions& as_receiver(bool yes = true) {
+    receiver = yes;
+    return *this;
+  }
 };
 
 // Decodes `source`, named CAP.BIN, as the driver does.

@@ -17,7 +17,7 @@ TEST(ProbeWrapperTest, RawCaptureIsReadFromItsFirstByte) {
   EXPECT_EQ(probe(capture), NO_LIMIT);
   const Decoded decoded = decode(capture);
   EXPECT_EQ(decoded.destination, sample_image(2));
-  EXPECT_EQ(decoded.verdict, SOURCE_CLEAN);
+  EXPECT_EQ(decoded.verdict, VERDICT_CLEAN);
 }
 
 TEST(ProbeWrapperTest, ShortSourceIsReadFromItsFirstByte) {
@@ -40,7 +40,7 @@ TEST(ProbeWrapperTest, StringHeaderGivesTheEndOfTheString) {
         header_with(revision, object) + make_capture(1) + "junk";
     EXPECT_EQ(probe(source), 145) << "revision " << int(revision);
     const Decoded decoded = decode(source);
-    EXPECT_EQ(decoded.verdict, SOURCE_CLEAN);
+    EXPECT_EQ(decoded.verdict, VERDICT_CLEAN);
     EXPECT_EQ(decoded.destination, sample_image(1));
   }
 }
@@ -75,7 +75,7 @@ TEST(ProbeWrapperTest, LengthFieldIsHalvedTowardZero) {
     if (c.end <= 13) {
       // No block begins before the end of such a string.
       const Decoded decoded = decode(header + make_capture(2));
-      EXPECT_EQ(decoded.verdict, SOURCE_CLEAN);
+      EXPECT_EQ(decoded.verdict, VERDICT_CLEAN);
       EXPECT_EQ(decoded.output, progress_lines(0, 0));
       EXPECT_EQ(decoded.destination, "");
     }
@@ -86,21 +86,21 @@ TEST(ProbeWrapperTest, ReadErrorInTheHeaderIsReported) {
   DecodeOptions options;
   options.fail_at = 5;
   const Decoded decoded = decode(wrap_capture(make_capture(1)), options);
-  EXPECT_EQ(decoded.verdict, SOURCE_UNREADABLE);
+  EXPECT_EQ(decoded.verdict, VERDICT_UNREADABLE);
   EXPECT_EQ(decoded.output, "");
 
   // An error right behind a whole header, or past it, is none of the
   // probe's business: the block reader meets it.
   options.fail_at = 13;
   const Decoded behind = decode(wrap_capture(make_capture(1)), options);
-  EXPECT_EQ(behind.verdict, SOURCE_UNREADABLE);
+  EXPECT_EQ(behind.verdict, VERDICT_UNREADABLE);
   EXPECT_EQ(behind.output, progress_lines(0, 0));
   EXPECT_EQ(behind.destination, "");
 
   options.fail_at = 20;
   const Decoded later = decode(wrap_capture(make_capture(1)), options);
   EXPECT_EQ(later.output, progress_lines(0, 0));
-  EXPECT_EQ(later.verdict, SOURCE_UNREADABLE);
+  EXPECT_EQ(later.verdict, VERDICT_UNREADABLE);
   EXPECT_EQ(later.destination, sample_image(1).substr(0, 4));
 }
 

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <string>
 
-#include "capture/capture.h"
 #include "tools/capture_builder.h"
+#include "xmodem/frame.h"
 
 namespace {
 

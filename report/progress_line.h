@@ -7,8 +7,8 @@
 // are one addition away.  Everything here is inline, for the batch path's
 // loop.
 
-#ifndef ROMWEAVE_CAPTURE_PROGRESS_LINE_H_
-#define ROMWEAVE_CAPTURE_PROGRESS_LINE_H_
+#ifndef ROMWEAVE_REPORT_PROGRESS_LINE_H_
+#define ROMWEAVE_REPORT_PROGRESS_LINE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -98,4 +98,4 @@ inline void print_progress(Output& out, uint64_t address) {
 
 }  // namespace romweave
 
-#endif  // ROMWEAVE_CAPTURE_PROGRESS_LINE_H_
+#endif  // ROMWEAVE_REPORT_PROGRESS_LINE_H_

@@ -79,7 +79,7 @@
 //      in the data of a damaged frame, whose bytes run on);
 //    - they hold no CAN followed by CAN;
 //    - none of them is an SOH or STX followed by the number expected and
-//      its complement (which may lie at or past the EOT): such bytes may
+//      its complement (which may be the EOT itself): such bytes may
 //      be a frame that the sender sent and the receiver never took.
 //
 // The source ends cleanly at its end, at an EOT or after noise at an EOT;
@@ -117,16 +117,17 @@
 // After a cancel, the cancel's hint follows the note: "Hint: 0x18 at
 // offset P cancelled the transmission: the capture is incomplete.\n".
 
-#include <cinttypes>
+#include "receiver/receiver.h"
+
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <vector>
 
-#include "capture/capture.h"
-#include "capture/crc16.h"
-#include "capture/frames.h"
-#include "capture/progress_line.h"
+#include "capture/sound_blocks.h"
+#include "receiver/frame_search.h"
+#include "report/fault_messages.h"
+#include "report/hints.h"
+#include "report/progress_line.h"
 
 namespace romweave {
 
@@ -156,53 +157,16 @@ enum Step {
   STEP_FAILED,  // a fault; its message has been printed
 };
 
-unsigned char sum_of(const unsigned char* data, size_t size) {
-  unsigned sum = 0;
-  for (size_t i = 0; i < size; ++i) sum += data[i];
-  return static_cast<unsigned char>(sum);
+// The check an attempt reads a frame with: while it is unknown, the CRC,
+// whose frames are the longer, so that the frame can be tried with both.
+FrameCheck check_to_read(FrameCheck check) {
+  return check == CHECK_SUM ? CHECK_SUM : CHECK_CRC;
 }
 
-unsigned check_found(const unsigned char* at, FrameCheck check) {
-  return check == CHECK_CRC ? static_cast<unsigned>(at[0]) << 8 | at[1] : at[0];
-}
-
-unsigned check_wanted(const unsigned char* data, size_t size,
-                      FrameCheck check) {
-  return check == CHECK_CRC ? crc16(data, size) : sum_of(data, size);
-}
-
-// True when the `got` bytes at `frame` hold a whole frame, of `data_size`
-// data bytes, whose complement fits its number and whose `check` fits its
-// data.
-bool sound(const unsigned char* frame, size_t got, size_t data_size,
-           FrameCheck check) {
-  return got >= frame_size(data_size, check) && (frame[1] ^ frame[2]) == 0xFF &&
-         check_found(frame + 3 + data_size, check) ==
-             check_wanted(frame + 3, data_size, check);
-}
-
-// The first fault of the frame in the `got` bytes at `frame`, as the plain
-// reading meets it, with `check` (never unknown here) and the number
-// `expected`; `data_read` is how many of its data bytes the plain reading
-// writes.
-FaultReport plain_fault(const unsigned char* frame, size_t got,
-                        FrameCheck check, unsigned expected,
-                        size_t* data_read) {
-  *data_read = 0;
-  const size_t data_size = frame_data_size(frame[0]);
-  const unsigned complement = 255 - expected;
-  if (data_size == 0) return {FAULT_NO_SOH, 0, 0};
-  if (got < 2) return {FAULT_EOF_AT_NUMBER, 0, 0};
-  if (frame[1] != expected) return {FAULT_NUMBER, frame[1], expected};
-  if (got < 3) return {FAULT_EOF_AT_INVERSE, 0, 0};
-  if (frame[2] != complement) return {FAULT_INVERSE, frame[2], complement};
-  *data_read = got - 3 < data_size ? got - 3 : data_size;
-  if (*data_read < data_size) {
-    return {FAULT_EOF_AT_DATA, static_cast<unsigned>(*data_read), 0};
-  }
-  if (got < frame_size(data_size, check)) return {FAULT_EOF_AT_CHECK, 0, 0};
-  return {FAULT_CHECK, check_found(frame + 3 + data_size, check),
-          check_wanted(frame + 3, data_size, check)};
+// The check a damaged frame's fault is told with: while it is unknown, the
+// checksum, as the plain reading tells it.
+FrameCheck check_to_tell(FrameCheck check) {
+  return check == CHECK_CRC ? CHECK_CRC : CHECK_SUM;
 }
 
 // How the reading with one check goes on after a first frame.
@@ -219,17 +183,19 @@ Sequel sequel(const unsigned char* bytes, size_t got, size_t at,
               FrameCheck check, unsigned number) {
   if (at >= got || bytes[at] == EOT) return GOES_TO_END;
   const size_t data_size = frame_data_size(bytes[at]);
-  return data_size != 0 && sound(bytes + at, got - at, data_size, check) &&
+  return data_size != 0 &&
+                 frame_is_sound(bytes + at, got - at, data_size, check) &&
                  bytes[at + 1] == number
              ? GOES_ON
              : GOES_ASTRAY;
 }
 
 // The check of a source whose first frame, of `data_size` data bytes and
-// at the start of the read-ahead, passes both: the one whose reading goes
-// on to a sound block 2; else the one whose reading goes on to an EOT or
-// the end; the checksum where both or neither do.  A sound block 2 is the
-// stronger sign: one byte in 256 is an EOT, and a CRC's low byte may be.
+// at the start of the read-ahead, passes both.  A sound block 2 behind it
+// is the strongest sign, and only one check can show it: under the other
+// it would start on the first one's number.  An EOT or the end of the
+// source is a weaker one, as one byte in 256 is an EOT and a CRC's low byte
+// may be.  Where that settles nothing, the checksum, the plain reading's.
 FrameCheck settle_check(Reception& r, size_t data_size) {
   SourceBuffer& in = r.state.input;
   const size_t wanted = frame_size(data_size, CHECK_CRC) + MAX_FRAME_SIZE;
@@ -242,8 +208,9 @@ FrameCheck settle_check(Reception& r, size_t data_size) {
       sequel(bytes, got, frame_size(data_size, CHECK_SUM), CHECK_SUM, next);
   const Sequel by_crc =
       sequel(bytes, got, frame_size(data_size, CHECK_CRC), CHECK_CRC, next);
-  // The enumerators rank the sequels, the stronger sign last.
-  return by_crc > by_sum ? CHECK_CRC : CHECK_SUM;
+  if (by_crc == GOES_ON) return CHECK_CRC;
+  if (by_crc == GOES_TO_END && by_sum == GOES_ASTRAY) return CHECK_CRC;
+  return CHECK_SUM;
 }
 
 // Takes the sound frame, numbered as expected, at the start of the
@@ -253,25 +220,23 @@ void take_frame(Reception& r, size_t data_size) {
   const SourceBuffer& in = state.input;
   const unsigned char* frame = in.bytes + in.begin;
   const size_t size = frame_size(data_size, r.check);
-  put_bytes(*state.destination, frame + 3, data_size);
+  put_bytes(*state.destination, frame + FRAME_HEADER_SIZE, data_size);
   book_taken_frames(state, frame, size, data_size, 1);
   if (data_size == ONE_K_DATA_SIZE) r.record.one_k = true;
 }
 
-// Notes, after the first damaged stretch or noise EOT, where the reading
-// goes on: at the frame found, at the current position.
+// Notes, after a damaged stretch or a noise EOT, where the reading goes
+// on: at the frame found, at the current position.
 void note_resumption(Reception& r) {
-  ReceptionRecord& record = r.record;
-  if (record.damaged.count + record.noise_eots.count != 1) return;
   const SourceBuffer& in = r.state.input;
-  record.resumed_offset = in.position;
-  record.resumed_number = in.bytes[in.begin + 1];
+  r.record.resumed_offset = in.position;
+  r.record.resumed_number = in.bytes[in.begin + 1];
 }
 
 // Ends the source at the EOT at `eot`, the search after it having passed
 // over bytes up to `other_end` that are not end bytes.
 Step end_at_eot(Reception& r, int64_t eot, int64_t other_end) {
-  r.record.ending = other_end <= eot + 1 ? ENDED_AT_EOT : ENDED_AT_EOT_AND_MORE;
+  r.record.ending = other_end <= eot ? ENDED_AT_EOT : ENDED_AT_EOT_AND_MORE;
   r.record.eot_offset = eot;
   return STEP_END;
 }
@@ -292,7 +257,8 @@ Step after_eot(Reception& r) {
     case FOUND_OTHER:
       break;
   }
-  print_fault(r.state, {FAULT_NO_SOH, 0, 0});
+  print_fault(*r.state.standard_output, r.state.source_name,
+              {FAULT_NO_SOH, 0, 0, 0});
   return STEP_FAILED;
 }
 
@@ -325,16 +291,15 @@ Step after_damage(Reception& r, size_t got) {
   ConversionState& state = r.state;
   SourceBuffer& in = state.input;
   const int64_t offset = in.position;
-  size_t data_read = 0;
-  const FaultReport fault = plain_fault(
-      in.bytes + in.begin, got, r.check == CHECK_CRC ? CHECK_CRC : CHECK_SUM,
-      state.expected_block, &data_read);
-  if (data_read > 0) {
-    std::memcpy(r.damaged_data, in.bytes + in.begin + 3, data_read);
+  const unsigned char* bytes = in.bytes + in.begin;
+  const FaultReport fault =
+      first_fault(bytes, got, frame_data_size(bytes[0]), check_to_tell(r.check),
+                  state.expected_block);
+  if (fault.data_read > 0) {
+    std::memcpy(r.damaged_data, bytes + FRAME_HEADER_SIZE, fault.data_read);
   }
-  // The bytes that may be noise, kept while the search reads on; a header
-  // of the next frame may straddle the last of them.
-  unsigned char near[NOISE_LIMIT + 1];
+  // The bytes that may be noise, kept while the search reads on.
+  unsigned char near[NOISE_LIMIT];
   const size_t at_hand = look_ahead(in, r.limit, sizeof near);
   const size_t near_got = at_hand < sizeof near ? at_hand : sizeof near;
   std::memcpy(near, in.bytes + in.begin, near_got);
@@ -347,59 +312,39 @@ Step after_damage(Reception& r, size_t got) {
     note_resumption(r);
     return STEP_ON;
   }
+  Output& out = *state.standard_output;
   const int64_t noise =
       found == FOUND_NONE
           ? noise_before_eot(near, near_got, state.expected_block,
-                             other_end > offset ? other_end - offset : 1)
+                             other_end - offset)
           : -1;
   if (noise >= 0) {
     // The attempt at the EOT, behind the noise, ends the source.
     r.record.noise_offset = offset;
-    Output& out = *state.standard_output;
     if (!out.failed) print_progress(out, state.address);
     return end_at_eot(r, offset + noise, other_end);
   }
-  put_bytes(*state.destination, r.damaged_data, data_read);
-  print_fault(state, fault);
+  put_bytes(*state.destination, r.damaged_data, fault.data_read);
+  print_fault(out, state.source_name, fault);
   return STEP_FAILED;
 }
 
-// One attempt: prints the progress line, then takes a frame, skips a copy
-// or a stretch of damaged bytes, or comes to the end or a fault.
-Step receive_frame(Reception& r) {
+// The attempt at a frame of `data_size` data bytes at the current position:
+// takes it, skips it as a copy, or passes it to after_damage().
+Step at_frame(Reception& r, size_t data_size) {
   ConversionState& state = r.state;
   SourceBuffer& in = state.input;
-  Output& out = *state.standard_output;
-  if (!out.failed) print_progress(out, state.address);
-
-  size_t got = look_ahead(in, r.limit, 2);
-  if (got == 0) {
-    in.read_failed = in.stream_failed;
-    r.record.ending = ENDED_WITHOUT_EOT;
-    return STEP_END;
-  }
-  const unsigned char start = in.bytes[in.begin];
-  if (start == EOT) return after_eot(r);
-  if (start == CAN && got >= 2 && in.bytes[in.begin + 1] == CAN) {
-    r.record.cancel_offset = in.position;
-    print_fault(state, {FAULT_NO_SOH, 0, 0});
-    return STEP_FAILED;
-  }
-  const size_t data_size = frame_data_size(start);
-  if (data_size == 0) return after_damage(r, got);
-
-  const size_t wanted =
-      frame_size(data_size, r.check == CHECK_SUM ? CHECK_SUM : CHECK_CRC);
-  got = look_ahead(in, r.limit, wanted);
+  const size_t wanted = frame_size(data_size, check_to_read(r.check));
+  const size_t got = look_ahead(in, r.limit, wanted);
   if (got < wanted && in.stream_failed) {
     in.read_failed = true;
     return STEP_END;
   }
   const unsigned char* frame = in.bytes + in.begin;
   const bool sum_ok =
-      r.check != CHECK_CRC && sound(frame, got, data_size, CHECK_SUM);
+      r.check != CHECK_CRC && frame_is_sound(frame, got, data_size, CHECK_SUM);
   const bool crc_ok =
-      r.check != CHECK_SUM && sound(frame, got, data_size, CHECK_CRC);
+      r.check != CHECK_SUM && frame_is_sound(frame, got, data_size, CHECK_CRC);
   if (!sum_ok && !crc_ok) return after_damage(r, got);
 
   const unsigned number = frame[1];
@@ -416,14 +361,39 @@ Step receive_frame(Reception& r) {
   }
   // A frame is taken before any copy of it, so the check is known here.
   const size_t size = frame_size(data_size, r.check);
-  if (state.last_frame_size == size &&
-      std::memcmp(frame, state.last_frame, size) == 0) {
+  if (repeats_last_frame(state, frame, size)) {
     r.record.copies.add(in.position);
     consume_source(in, size);
     return STEP_ON;
   }
-  print_fault(state, {FAULT_NUMBER, number, state.expected_block});
+  print_fault(*state.standard_output, state.source_name,
+              {FAULT_NUMBER, number, state.expected_block, 0});
   return STEP_FAILED;
+}
+
+// One attempt: prints the progress line, then takes a frame, skips a copy
+// or a stretch of damaged bytes, or comes to the end or a fault.
+Step receive_frame(Reception& r) {
+  ConversionState& state = r.state;
+  SourceBuffer& in = state.input;
+  Output& out = *state.standard_output;
+  if (!out.failed) print_progress(out, state.address);
+
+  const size_t got = look_ahead(in, r.limit, 2);
+  if (got == 0) {
+    in.read_failed = in.stream_failed;
+    r.record.ending = ENDED_WITHOUT_EOT;
+    return STEP_END;
+  }
+  const unsigned char start = in.bytes[in.begin];
+  if (start == EOT) return after_eot(r);
+  if (start == CAN && got >= 2 && in.bytes[in.begin + 1] == CAN) {
+    r.record.cancel_offset = in.position;
+    print_fault(out, state.source_name, {FAULT_NO_SOH, 0, 0, 0});
+    return STEP_FAILED;
+  }
+  const size_t data_size = frame_data_size(start);
+  return data_size == 0 ? after_damage(r, got) : at_frame(r, data_size);
 }
 
 // Reads attempt after attempt up to the end or a fault.  Blocks with the
@@ -443,81 +413,22 @@ Step receive_frames(Reception& r) {
   return step;
 }
 
-// Appends ", 1, 2 and 3" style lists: "at offset N" or "at offsets ...".
-void append_skips(std::string& text, const SkipList& skips, const char* one,
-                  const char* many) {
-  if (skips.count == 0) return;
-  if (!text.empty()) text += "; ";
-  char number[32];
-  if (skips.count == 1) {
-    std::snprintf(number, sizeof number, "%" PRId64, skips.first[0]);
-    text += std::string(one) + " skipped at offset " + number;
-    return;
-  }
-  std::snprintf(number, sizeof number, "%" PRIu64, skips.count);
-  text += std::string(number) + " " + many + " skipped at offsets ";
-  const uint64_t listed =
-      skips.count < NOTE_OFFSETS ? skips.count : NOTE_OFFSETS;
-  for (uint64_t i = 0; i < listed; ++i) {
-    std::snprintf(number, sizeof number, "%" PRId64, skips.first[i]);
-    if (i > 0) {
-      text += i + 1 == listed && listed == skips.count ? " and " : ", ";
-    }
-    text += number;
-  }
-  if (skips.count > listed) {
-    std::snprintf(number, sizeof number, "%" PRIu64, skips.count - listed);
-    text += std::string(" and ") + number + " more";
-  }
-}
-
-// The note on what the reading of a source did, when there is anything to
-// say: a transfer that ends in its EOT and needed nothing else gets none.
-void print_note(ConversionState& state, const ReceptionRecord& record,
-                Step last) {
-  std::string text;
-  if (record.crc || record.one_k) {
-    text = record.one_k && record.crc ? "1K frames with a CRC-16"
-           : record.one_k             ? "1K frames"
-                                      : "frames with a CRC-16";
-  }
-  append_skips(text, record.damaged, "a damaged stretch", "damaged stretches");
-  append_skips(text, record.copies, "a repeated frame", "repeated frames");
-  append_skips(text, record.noise_eots, "a noise EOT", "noise EOTs");
-  char number[32];
-  std::snprintf(number, sizeof number, "%" PRId64, record.eot_offset);
-  if (record.noise_offset >= 0) {
-    if (!text.empty()) text += "; ";
-    text += std::string("noise skipped before the EOT at offset ") + number;
-  }
-  if (last == STEP_END && record.ending != ENDED_AT_EOT) {
-    if (!text.empty()) text += "; ";
-    if (record.ending == ENDED_WITHOUT_EOT) {
-      text += "no EOT at its end, so the transfer may not have finished";
-    } else {
-      text += std::string("the EOT at offset ") + number +
-              " ended it, with other bytes behind it";
-    }
-  }
-  if (text.empty()) return;
-  // With both on one terminal or file, the note follows the last line.
-  flush_output(*state.standard_output);
-  print(*state.standard_error, "Note: %s, read as an XMODEM receiver: %s.\n",
-        state.source_name.c_str(), text.c_str());
-  flush_output(*state.standard_error);
-}
-
 }  // namespace
 
-SourceVerdict receive_source(ConversionState& state, int32_t payload_end) {
-  Reception r(state, source_limit(payload_end));
+SourceVerdict receive_source(ConversionState& state, int64_t limit) {
+  Reception r(state, limit);
   const Step step = receive_frames(r);
-  if (state.input.read_failed) return SOURCE_UNREADABLE;
-  print_note(state, r.record, step);
+  if (state.input.read_failed) return VERDICT_UNREADABLE;
+  Output& out = *state.standard_output;
+  Output& err = *state.standard_error;
+  print_note(out, err, state.source_name, r.record, step == STEP_END);
   if (r.record.cancel_offset >= 0) {
-    explain_cancel(state, r.record.cancel_offset);
+    Hint cancelled;
+    cancelled.kind = HINT_CANCELLED;
+    cancelled.offset = r.record.cancel_offset;
+    print_hint(out, err, cancelled);
   }
-  return step == STEP_END ? SOURCE_CLEAN : SOURCE_FAULTY;
+  return step == STEP_END ? VERDICT_CLEAN : VERDICT_FAULTY;
 }
 
 bool receiver_would_read(ConversionState& state, int64_t limit,

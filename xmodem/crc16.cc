@@ -1,4 +1,4 @@
-#include "capture/crc16.h"
+#include "xmodem/crc16.h"
 
 namespace romweave {
 
@@ -27,15 +27,12 @@ uint16_t crc16(const unsigned char* bytes, size_t size) {
   return static_cast<uint16_t>(crc);
 }
 
-void running_crc16(const unsigned char* bytes, size_t size, uint16_t* running,
-                   unsigned char* sums) {
+void running_crc16(const unsigned char* bytes, size_t size, uint16_t* running) {
   // Four bytes a step on the way, and the CRCs within each four worked out
   // from the one before them, off the way, so that one lookup's wait does
   // not hold up the next.
   unsigned crc = 0;
-  unsigned sum = 0;
   running[0] = 0;
-  if (sums != nullptr) sums[0] = 0;
   size_t i = 0;
   for (; i + 4 <= size; i += 4) {
     const unsigned char* b = bytes + i;
@@ -46,19 +43,10 @@ void running_crc16(const unsigned char* bytes, size_t size, uint16_t* running,
     running[i + 3] = static_cast<uint16_t>(T2[high] ^ T1[low] ^ T0[b[2]]);
     crc = T3[high] ^ T2[low] ^ T1[b[2]] ^ T0[b[3]];
     running[i + 4] = static_cast<uint16_t>(crc);
-    if (sums != nullptr) {
-      sums[i + 1] = static_cast<unsigned char>(sum += b[0]);
-      sums[i + 2] = static_cast<unsigned char>(sum += b[1]);
-      sums[i + 3] = static_cast<unsigned char>(sum += b[2]);
-      sums[i + 4] = static_cast<unsigned char>(sum += b[3]);
-    }
   }
   for (; i < size; ++i) {
     crc = crc16_step(static_cast<uint16_t>(crc), bytes[i]);
     running[i + 1] = static_cast<uint16_t>(crc);
-    if (sums != nullptr) {
-      sums[i + 1] = static_cast<unsigned char>(sum += bytes[i]);
-    }
   }
 }
 

@@ -9,8 +9,8 @@
 // fixed number of bytes is itself linear, so for each frame size it is two
 // tables of 256 values, one for each byte of the CRC.
 
-#ifndef ROMWEAVE_CAPTURE_CRC16_H_
-#define ROMWEAVE_CAPTURE_CRC16_H_
+#ifndef ROMWEAVE_XMODEM_CRC16_H_
+#define ROMWEAVE_XMODEM_CRC16_H_
 
 #include <array>
 #include <cstddef>
@@ -77,10 +77,9 @@ constexpr Crc16Table make_crc16_moving_table(size_t length, bool high) {
 uint16_t crc16(const unsigned char* bytes, size_t size);
 
 // Writes to running[i] the CRC of the first i of `size` bytes, for i from 0
-// to `size`, and, where `sums` is given, to sums[i] their sum modulo 256.
-void running_crc16(const unsigned char* bytes, size_t size, uint16_t* running,
-                   unsigned char* sums = nullptr);
+// to `size`.
+void running_crc16(const unsigned char* bytes, size_t size, uint16_t* running);
 
 }  // namespace romweave
 
-#endif  // ROMWEAVE_CAPTURE_CRC16_H_
+#endif  // ROMWEAVE_XMODEM_CRC16_H_
