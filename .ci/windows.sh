@@ -148,7 +148,15 @@ wine_tests() {
 wine_tests 64 "$host" "$units" "$wine64" "$exe"
 # A 32-bit prefix of its own: one made for 64-bit Windows would run the
 # 32-bit .exe too, but as 64-bit Windows runs one (WoW64), not as a 32-bit
-# Windows does.
-export WINEARCH=win32
-wine_tests 32 "$host32" "$units32" "$wine32" "$exe32"
+# Windows does.  32-bit Wine is itself an i386 program, which the kernel of
+# some machines refuses to start ("Exec format error"); there the 32-bit
+# build, made and checked above, is not run, and the log says so.
+if "$wine32" --version >/dev/null 2>&1; then
+  export WINEARCH=win32
+  wine_tests 32 "$host32" "$units32" "$wine32" "$exe32"
+else
+  echo "windows.sh: this machine's kernel does not start i386 programs" \
+    "($wine32 --version fails): the 32-bit Wine tests are not run" >&2
+  step "32-bit Wine tests skipped: no i386 programs on this kernel"
+fi
 step "done"
